@@ -1,0 +1,205 @@
+// The framework's one seam to the operating system.
+//
+// Everything above this header is portable: it asks for threads, mutexes, the
+// tick count, invisible windows with posted messages and timers, the
+// operating-system version and serial devices in the framework's own terms.
+// Two backends implement it, chosen at build time:
+//   win32/  calls the Windows API exactly as the plug-ins require (the product);
+//   posix/  a Linux port: pthreads, termios, and a host-thread message loop that
+//           the host pumps. Natively it is one shared library loaded once by the
+//           host and by every plug-in, standing in for the system's libraries.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+static_assert(sizeof(void*) == 4, "handles travel in 32-bit slots: build for a 32-bit target");
+
+#if defined(_WIN32)
+#define KVQ_PLATFORM_API
+#define KVQ_CALLBACK __stdcall
+#else
+#define KVQ_PLATFORM_API __attribute__((visibility("default")))
+#define KVQ_CALLBACK
+#endif
+
+namespace plat {
+
+using Handle = void*;   // thread, mutex, serial device or wait object; null = none
+using Window = void*;   // window handle; null = none
+using Instance = void*; // module instance handle (from the host at attach)
+
+// ---------------------------------------------------------------- threads
+constexpr int kThreadPriorityIdle = -15;
+constexpr int kThreadPriorityNormal = 0;
+
+using ThreadRoutine = uint32_t(KVQ_CALLBACK*)(void* param);
+
+// Starts a worker at once with the given stack size; fills *threadId. Null on failure.
+KVQ_PLATFORM_API Handle createThread(uint32_t stackSize, ThreadRoutine routine, void* param,
+                                     uint32_t* threadId);
+KVQ_PLATFORM_API void setThreadPriority(Handle thread, int priority);
+// Waits at most `milliseconds` for the worker to end; true when it has ended.
+KVQ_PLATFORM_API bool waitThread(Handle thread, uint32_t milliseconds);
+// Releases the thread handle; a worker still running goes on, detached.
+KVQ_PLATFORM_API void closeThread(Handle thread);
+KVQ_PLATFORM_API uint32_t currentThreadId();
+
+// Unnamed mutex, not initially owned.
+KVQ_PLATFORM_API Handle createMutex();
+KVQ_PLATFORM_API void lockMutex(Handle mutex);   // waits without limit; null does nothing
+KVQ_PLATFORM_API void unlockMutex(Handle mutex); // null does nothing
+KVQ_PLATFORM_API void closeMutex(Handle mutex);
+
+KVQ_PLATFORM_API void sleep(uint32_t milliseconds);
+KVQ_PLATFORM_API uint32_t tickCount(); // milliseconds, wraps at 2^32
+
+// ---------------------------------------------------------------- windows and timers
+// Windows belong to the host's thread; only postMessage may be called elsewhere.
+constexpr uint32_t kWmCreate = 0x0001;
+constexpr uint32_t kWmDestroy = 0x0002;
+constexpr uint32_t kWmNcCreate = 0x0081;
+constexpr uint32_t kWmNcDestroy = 0x0082;
+constexpr uint32_t kWmInitDialog = 0x0110;
+constexpr uint32_t kWmTimer = 0x0113;
+constexpr uint32_t kWmUser = 0x0400;
+constexpr uint32_t kUserTimerMinimum = 10; // ms; shorter periods are raised to it
+
+inline Window messageOnlyParent() { return reinterpret_cast<Window>(static_cast<intptr_t>(-3)); }
+
+using WindowProc = intptr_t(KVQ_CALLBACK*)(Window window, uint32_t message, uintptr_t wParam,
+                                           intptr_t lParam);
+
+// The creation parameter that WM_CREATE carries in the structure lParam points to.
+KVQ_PLATFORM_API void* createParamOf(intptr_t wmCreateLParam);
+
+KVQ_PLATFORM_API bool classRegistered(Instance instance, const char* className);
+// Registers a class with nothing but the instance, the name and the procedure.
+KVQ_PLATFORM_API bool registerClass(Instance instance, const char* className, WindowProc proc);
+// An invisible window (style 0, position and size 0); null on failure.
+KVQ_PLATFORM_API Window createWindow(const char* className, const char* title, Window parent,
+                                     Instance instance, void* createParam);
+KVQ_PLATFORM_API bool destroyWindow(Window window);
+KVQ_PLATFORM_API intptr_t defWindowProc(Window window, uint32_t message, uintptr_t wParam,
+                                        intptr_t lParam);
+KVQ_PLATFORM_API void setWindowUserData(Window window, intptr_t value);
+KVQ_PLATFORM_API intptr_t windowUserData(Window window);
+KVQ_PLATFORM_API Window windowParent(Window window);
+// Thread-safe; messages to one window keep their order.
+KVQ_PLATFORM_API bool postMessage(Window window, uint32_t message, uintptr_t wParam,
+                                  intptr_t lParam);
+// Periodic WM_TIMER with wParam = id; a second call with the same id re-arms it.
+KVQ_PLATFORM_API bool setTimer(Window window, uintptr_t id, uint32_t milliseconds);
+KVQ_PLATFORM_API bool killTimer(Window window, uintptr_t id);
+
+// Same layout as the system's OSVERSIONINFOA (148 bytes).
+struct OsVersion {
+    uint32_t size;
+    uint32_t major;
+    uint32_t minor;
+    uint32_t build;
+    uint32_t platformId; // 1 = Windows 95 family, 2 = NT family
+    char servicePack[128];
+};
+static_assert(sizeof(OsVersion) == 148, "OSVERSIONINFOA layout");
+KVQ_PLATFORM_API bool getVersion(OsVersion* version); // caller sets size = 148
+
+// ---------------------------------------------------------------- serial devices
+// Same layout as the system's DCB (28 bytes).
+struct LineSettings {
+    uint32_t DCBlength;
+    uint32_t BaudRate;
+    uint32_t fBinary : 1;
+    uint32_t fParity : 1;
+    uint32_t fOutxCtsFlow : 1;
+    uint32_t fOutxDsrFlow : 1;
+    uint32_t fDtrControl : 2;
+    uint32_t fDsrSensitivity : 1;
+    uint32_t fTXContinueOnXoff : 1;
+    uint32_t fOutX : 1;
+    uint32_t fInX : 1;
+    uint32_t fErrorChar : 1;
+    uint32_t fNull : 1;
+    uint32_t fRtsControl : 2;
+    uint32_t fAbortOnError : 1;
+    uint32_t fDummy2 : 17;
+    uint16_t wReserved;
+    uint16_t XonLim;
+    uint16_t XoffLim;
+    uint8_t ByteSize;
+    uint8_t Parity;
+    uint8_t StopBits;
+    char XonChar;
+    char XoffChar;
+    char ErrorChar;
+    char EofChar;
+    char EvtChar;
+    uint16_t wReserved1;
+};
+static_assert(sizeof(LineSettings) == 28, "DCB layout");
+
+struct SerialTimeouts {
+    uint32_t readInterval;
+    uint32_t readTotalMultiplier;
+    uint32_t readTotalConstant;
+    uint32_t writeTotalMultiplier;
+    uint32_t writeTotalConstant;
+};
+
+constexpr uint32_t kEvRxChar = 0x0001;
+constexpr uint32_t kEvRing = 0x0100;
+constexpr uint32_t kPurgeAll = 0x0F; // TXABORT | RXABORT | TXCLEAR | RXCLEAR
+constexpr uint32_t kEscapeSetDtr = 5;
+constexpr uint32_t kModemCts = 0x10;
+constexpr uint32_t kModemDsr = 0x20;
+constexpr uint32_t kModemRing = 0x40;
+constexpr uint32_t kModemRlsd = 0x80;
+
+struct SerialOpenOptions {
+    bool inheritable = false; // handle inheritable by child processes
+    bool nullDacl = false;    // NT family: a present but null DACL
+};
+
+// Exclusive open for overlapped use; null when the device cannot be opened.
+// Names follow the Windows convention ("com1", "COM3"); natively COMn maps to
+// /dev/ttyS(n-1) unless the environment variable KVQ_PORT_COMn names another device.
+KVQ_PLATFORM_API Handle serialOpen(const char* name, const SerialOpenOptions* options);
+// Closing wakes a thread waiting in serialWaitEvent on the same device.
+KVQ_PLATFORM_API void serialClose(Handle port);
+KVQ_PLATFORM_API bool serialSetMask(Handle port, uint32_t mask);
+KVQ_PLATFORM_API bool serialSetupQueues(Handle port, uint32_t inQueue, uint32_t outQueue);
+KVQ_PLATFORM_API bool serialPurge(Handle port, uint32_t flags);
+KVQ_PLATFORM_API bool serialSetTimeouts(Handle port, const SerialTimeouts* timeouts);
+KVQ_PLATFORM_API bool serialSetState(Handle port, const LineSettings* settings);
+KVQ_PLATFORM_API bool serialEscape(Handle port, uint32_t function);
+// Reads `count` bytes; 1 when the request completed (maybe with fewer bytes, after
+// the device's own timeouts), 0 on failure or when `timeoutMs` passed first. A timed-out
+// request is cancelled before the call returns: it never writes into `buffer` afterwards.
+KVQ_PLATFORM_API int serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs);
+// Writes `count` bytes and waits for completion; 1 on success.
+KVQ_PLATFORM_API int serialWrite(Handle port, const void* buffer, uint32_t count);
+
+// The watcher's wait object (one per watch loop); null on failure.
+KVQ_PLATFORM_API Handle createWaitObject();
+KVQ_PLATFORM_API void closeWaitObject(Handle waitObject);
+enum SerialWaitResult : int {
+    kWaitFailed = 0,    // error, or the device was closed
+    kWaitImmediate = 1, // completed at once; *mask holds the events
+    kWaitCompleted = 2, // was pending and completed later
+};
+// Waits for one of the masked events (received data, ring).
+KVQ_PLATFORM_API int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask);
+// The four modem status flags (kModemCts ... kModemRlsd); false on failure.
+KVQ_PLATFORM_API bool serialModemStatus(Handle port, uint32_t* status);
+
+// ---------------------------------------------------------------- host side
+// What a host (kvq-host, the tests) needs: loading a plug-in and running the
+// message loop of the calling thread.
+KVQ_PLATFORM_API void* loadLibrary(const char* path, char* error, size_t errorSize);
+KVQ_PLATFORM_API void* findSymbol(void* library, const char* name);
+KVQ_PLATFORM_API void freeLibrary(void* library);
+// Dispatches posted messages and due timers of the calling thread's windows,
+// waiting at most `timeoutMs` for the first one; returns how many were dispatched.
+KVQ_PLATFORM_API int pumpMessages(uint32_t timeoutMs);
+
+} // namespace plat

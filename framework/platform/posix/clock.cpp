@@ -1,0 +1,20 @@
+// Sleep and the monotonic tick count.
+#include "platform/platform.h"
+
+#include <ctime>
+
+namespace plat {
+
+void sleep(uint32_t milliseconds) {
+    timespec ts{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0) {
+    }
+}
+
+uint32_t tickCount() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + ts.tv_nsec / 1000000);
+}
+
+} // namespace plat
