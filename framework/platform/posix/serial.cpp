@@ -1,0 +1,620 @@
+// Serial devices on termios, with the Windows naming and timeout conventions.
+//
+// "COMn" opens /dev/ttyS(n-1), or the device named by KVQ_PORT_COMn. A device
+// is opened exclusively (TIOCEXCL, an advisory lock for other processes, and a
+// refusal of a second open of the same device in this process) and is put in
+// raw mode at once, since a Windows port has no line discipline either.
+//
+// Received data is reported by counting arrivals: every byte that came in is
+// either still unread (FIONREAD), or was taken by serialRead, or was discarded
+// by a purge. An event wait reports received data when that total has grown
+// since its last report, and in between it sleeps in an edge-triggered epoll,
+// which the terminal layer wakes once per arrival even while earlier input is
+// still unread. So a watcher that waits again before the host has read the
+// data blocks instead of spinning, and no arrival goes unreported.
+//
+// serialClose wakes a waiting thread through the device's eventfd and gives
+// the device itself up at once (its descriptor number stays reserved, pointing
+// at /dev/null, until the last user lets go), so the port can be reopened
+// straight away and a descriptor is never reused under a waiting thread.
+#include "platform/platform.h"
+#include "platform/posix/handles.h"
+#include "platform/posix/testing.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <memory>
+#include <mutex>
+#include <poll.h>
+#include <set>
+#include <string>
+#include <strings.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <tuple>
+#include <unistd.h>
+
+namespace plat {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+constexpr uint32_t kPurgeTxClear = 0x04;
+constexpr uint32_t kPurgeRxClear = 0x08;
+// While ring is watched, how often the ring counter is looked at (there is no
+// readiness event for a modem line).
+constexpr int kRingPollMs = 20;
+
+using Identity = std::tuple<bool, uint64_t, uint64_t>;
+
+Identity identityOf(const struct stat& st) {
+    if (S_ISCHR(st.st_mode)) return Identity(true, st.st_rdev, 0);
+    return Identity(false, st.st_dev, st.st_ino);
+}
+
+struct Device {
+    int fd = -1;
+    int wakeFd = -1; // readable once the device is closed
+    std::atomic<bool> closed{false};
+    Identity identity;
+
+    std::mutex lock; // guards what follows; reads take it so arrivals are counted exactly
+    uint32_t mask = 0;
+    SerialTimeouts timeouts{};
+    uint64_t consumed = 0; // bytes read or purged
+    uint64_t reported = 0; // arrivals already reported by an event wait
+    bool ringKnown = false;
+    uint32_t ringCount = 0;
+
+    ~Device() {
+        if (fd >= 0) ::close(fd);
+        if (wakeFd >= 0) ::close(wakeFd);
+    }
+};
+
+struct WaitRecord {
+    int epollFd = -1;
+    std::mutex inUse;
+    ~WaitRecord() {
+        if (epollFd >= 0) ::close(epollFd);
+    }
+};
+
+detail::HandleTable<Device>& devices() {
+    static auto* table = new detail::HandleTable<Device>(detail::HandleKind::serial);
+    return *table;
+}
+
+detail::HandleTable<WaitRecord>& waitObjects() {
+    static auto* table = new detail::HandleTable<WaitRecord>(detail::HandleKind::waitObject);
+    return *table;
+}
+
+// Devices open in this process; guarded by openLock().
+std::set<Identity>& openDevices() {
+    static auto* set = new std::set<Identity>;
+    return *set;
+}
+
+std::mutex& openLock() {
+    static auto* lock = new std::mutex;
+    return *lock;
+}
+
+// "COMn" (any case, optionally "\\.\COMn") to a device path; empty for other names.
+std::string devicePath(const char* name) {
+    if (!name) return std::string();
+    if (std::strncmp(name, "\\\\.\\", 4) == 0) name += 4;
+    if (strncasecmp(name, "com", 3) != 0) return std::string();
+    const char* digits = name + 3;
+    if (*digits < '1' || *digits > '9') return std::string();
+    unsigned number = 0;
+    for (const char* p = digits; *p; ++p) {
+        if (*p < '0' || *p > '9') return std::string();
+        number = number * 10 + static_cast<unsigned>(*p - '0');
+        if (number > 256) return std::string();
+    }
+    std::string variable = "KVQ_PORT_COM" + std::to_string(number);
+    const char* overridden = std::getenv(variable.c_str());
+    if (overridden && *overridden) return overridden;
+    return "/dev/ttyS" + std::to_string(number - 1);
+}
+
+int64_t msUntil(Clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return std::max<int64_t>(0, left.count() + 1);
+}
+
+// Waits until the device is ready for `events`, the device is closed, or the deadline;
+// returns the device's poll bits (0 on timeout), or -1 once the device is closed.
+int waitReady(Device& device, short events, const Clock::time_point* deadline) {
+    pollfd fds[2] = {{device.fd, events, 0}, {device.wakeFd, POLLIN, 0}};
+    for (;;) {
+        int timeout = -1;
+        if (deadline) timeout = static_cast<int>(std::min<int64_t>(msUntil(*deadline), 1 << 30));
+        int n = ::poll(fds, 2, timeout);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 || device.closed.load() || (fds[1].revents & POLLIN)) return -1;
+        return fds[0].revents;
+    }
+}
+
+// Reads what is there, up to `count` bytes, counting it as consumed; -1 on error.
+ssize_t readAvailable(Device& device, uint8_t* buffer, size_t count) {
+    std::lock_guard<std::mutex> guard(device.lock);
+    ssize_t n = ::read(device.fd, buffer, count);
+    if (n < 0) return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+    device.consumed += static_cast<uint64_t>(n);
+    return n;
+}
+
+bool readRingCount(int fd, uint32_t* count) {
+    serial_icounter_struct counters{};
+    if (ioctl(fd, TIOCGICOUNT, &counters) != 0) return false;
+    *count = static_cast<uint32_t>(counters.rng);
+    return true;
+}
+
+// The events that happened since the last report; marks them reported.
+uint32_t takeEvents(Device& device, uint32_t wanted) {
+    std::lock_guard<std::mutex> guard(device.lock);
+    uint32_t events = 0;
+    if (wanted & kEvRxChar) {
+        int unread = 0;
+        if (ioctl(device.fd, FIONREAD, &unread) == 0 && unread >= 0) {
+            uint64_t arrived = device.consumed + static_cast<uint64_t>(unread);
+            if (arrived > device.reported) {
+                device.reported = arrived;
+                events |= kEvRxChar;
+            }
+        }
+    }
+    if ((wanted & kEvRing) && device.ringKnown) {
+        uint32_t rings;
+        if (readRingCount(device.fd, &rings) && rings != device.ringCount) {
+            device.ringCount = rings;
+            events |= kEvRing;
+        }
+    }
+    return events;
+}
+
+speed_t speedOf(uint32_t baud) {
+    switch (baud) {
+    case 50:
+        return B50;
+    case 75:
+        return B75;
+    case 110:
+        return B110;
+    case 134:
+        return B134;
+    case 150:
+        return B150;
+    case 200:
+        return B200;
+    case 300:
+        return B300;
+    case 600:
+        return B600;
+    case 1200:
+        return B1200;
+    case 1800:
+        return B1800;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    case 230400:
+        return B230400;
+    case 460800:
+        return B460800;
+    case 921600:
+        return B921600;
+    default:
+        return B0;
+    }
+}
+
+bool modemLines(int fd, unsigned long request, int lines) {
+    return ioctl(fd, request, &lines) == 0;
+}
+
+void makeRaw(int fd) {
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) return;
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    tcsetattr(fd, TCSANOW, &t);
+}
+
+} // namespace
+
+Handle serialOpen(const char* name, const SerialOpenOptions* options) {
+    std::string path = devicePath(name);
+    if (path.empty()) return nullptr;
+
+    std::lock_guard<std::mutex> guard(openLock());
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || openDevices().count(identityOf(st))) return nullptr;
+
+    int flags = O_RDWR | O_NOCTTY | O_NONBLOCK;
+    if (!options || !options->inheritable) flags |= O_CLOEXEC;
+    auto device = std::make_shared<Device>();
+    device->fd = ::open(path.c_str(), flags);
+    if (device->fd < 0) return nullptr;
+    if (::fstat(device->fd, &st) != 0 || openDevices().count(identityOf(st))) return nullptr;
+    // Other processes: the terminal's exclusive mode, and an advisory lock that also
+    // holds against privileged openers, who are not bound by exclusive mode.
+    if (flock(device->fd, LOCK_EX | LOCK_NB) != 0) return nullptr;
+    ioctl(device->fd, TIOCEXCL);
+    makeRaw(device->fd);
+    device->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (device->wakeFd < 0) return nullptr;
+    device->identity = identityOf(st);
+
+    Handle handle = devices().add(device);
+    if (handle) openDevices().insert(device->identity);
+    return handle;
+}
+
+void serialClose(Handle port) {
+    std::shared_ptr<Device> device = devices().remove(port);
+    if (!device) return;
+    {
+        std::lock_guard<std::mutex> guard(openLock());
+        openDevices().erase(device->identity);
+    }
+    device->closed = true;
+    uint64_t one = 1;
+    ssize_t ignored = ::write(device->wakeFd, &one, sizeof one);
+    (void)ignored;
+    int placeholder = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (placeholder >= 0) {
+        flock(device->fd, LOCK_UN);
+        ::dup3(placeholder, device->fd, O_CLOEXEC);
+        ::close(placeholder);
+    }
+    // The last user still holding the device closes the descriptors.
+}
+
+bool serialSetMask(Handle port, uint32_t mask) {
+    std::shared_ptr<Device> device = devices().find(port);
+    if (!device) return false;
+    std::lock_guard<std::mutex> guard(device->lock);
+    device->mask = mask;
+    if ((mask & kEvRing) && !device->ringKnown)
+        device->ringKnown = readRingCount(device->fd, &device->ringCount);
+    return true;
+}
+
+bool serialSetupQueues(Handle port, uint32_t, uint32_t) {
+    // The terminal layer sizes its own buffers; the request is accepted as it stands.
+    return devices().find(port) != nullptr;
+}
+
+bool serialPurge(Handle port, uint32_t flags) {
+    std::shared_ptr<Device> device = devices().find(port);
+    if (!device) return false;
+    std::lock_guard<std::mutex> guard(device->lock);
+    bool ok = true;
+    if (flags & kPurgeTxClear) ok = tcflush(device->fd, TCOFLUSH) == 0 && ok;
+    if (flags & kPurgeRxClear) {
+        ok = tcflush(device->fd, TCIFLUSH) == 0 && ok;
+        // What was discarded is no arrival to report; anything after the flush is.
+        device->reported = device->consumed;
+    }
+    // Reads and writes run on their caller's thread, so there is nothing else to abort.
+    return ok;
+}
+
+bool serialSetTimeouts(Handle port, const SerialTimeouts* timeouts) {
+    std::shared_ptr<Device> device = devices().find(port);
+    if (!device || !timeouts) return false;
+    std::lock_guard<std::mutex> guard(device->lock);
+    device->timeouts = *timeouts;
+    return true;
+}
+
+bool serialSetState(Handle port, const LineSettings* settings) {
+    std::shared_ptr<Device> device = devices().find(port);
+    if (!device || !settings) return false;
+    speed_t speed = speedOf(settings->BaudRate);
+    if (speed == B0 || settings->ByteSize < 5 || settings->ByteSize > 8 || settings->Parity > 4 ||
+        settings->StopBits > 2)
+        return false;
+
+    termios t{};
+    if (tcgetattr(device->fd, &t) != 0) return false;
+    cfmakeraw(&t);
+    cfsetispeed(&t, speed);
+    cfsetospeed(&t, speed);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    t.c_cflag |= sizes[settings->ByteSize - 5] | CLOCAL | CREAD;
+    switch (settings->Parity) {
+    case 1:
+        t.c_cflag |= PARENB | PARODD;
+        break; // odd
+    case 2:
+        t.c_cflag |= PARENB;
+        break; // even
+    case 3:
+        t.c_cflag |= PARENB | PARODD | CMSPAR;
+        break; // mark
+    case 4:
+        t.c_cflag |= PARENB | CMSPAR;
+        break; // space
+    default:
+        break;
+    }
+    if (settings->Parity != 0 && settings->fParity) t.c_iflag |= INPCK;
+    if (settings->StopBits != 0) t.c_cflag |= CSTOPB;
+    if (settings->fOutxCtsFlow) t.c_cflag |= CRTSCTS;
+    // The protocols on these ports are binary: 0x11 and 0x13 are data, never flow
+    // control, whatever fOutX and fInX ask for.
+    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    if (tcsetattr(device->fd, TCSANOW, &t) != 0) return false;
+
+    // Modem lines: enable raises, disable lowers, handshake modes are left to the driver.
+    // A device without modem lines (a pseudo-terminal) refuses these; that is no failure.
+    if (settings->fDtrControl == 1) modemLines(device->fd, TIOCMBIS, TIOCM_DTR);
+    if (settings->fDtrControl == 0) modemLines(device->fd, TIOCMBIC, TIOCM_DTR);
+    if (settings->fRtsControl == 1) modemLines(device->fd, TIOCMBIS, TIOCM_RTS);
+    if (settings->fRtsControl == 0) modemLines(device->fd, TIOCMBIC, TIOCM_RTS);
+    return true;
+}
+
+bool serialEscape(Handle port, uint32_t function) {
+    std::shared_ptr<Device> device = devices().find(port);
+    if (!device) return false;
+    int fd = device->fd;
+    switch (function) {
+    case 1:
+        return tcflow(fd, TCOOFF) == 0; // SETXOFF
+    case 2:
+        return tcflow(fd, TCOON) == 0; // SETXON
+    case 3:
+        return modemLines(fd, TIOCMBIS, TIOCM_RTS);
+    case 4:
+        return modemLines(fd, TIOCMBIC, TIOCM_RTS);
+    case kEscapeSetDtr:
+        return modemLines(fd, TIOCMBIS, TIOCM_DTR);
+    case 6:
+        return modemLines(fd, TIOCMBIC, TIOCM_DTR);
+    case 7:
+        return true; // RESETDEV: nothing to reset
+    case 8:
+        return ioctl(fd, TIOCSBRK) == 0;
+    case 9:
+        return ioctl(fd, TIOCCBRK) == 0;
+    default:
+        return false;
+    }
+}
+
+int serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs) {
+    std::shared_ptr<Device> device = devices().find(port);
+    if (!device || (!buffer && count)) return 0;
+    if (count == 0) return 1;
+    SerialTimeouts t;
+    {
+        std::lock_guard<std::mutex> guard(device->lock);
+        t = device->timeouts;
+    }
+    // The device's own timeouts, as the system defines them.
+    const bool atOnce =
+        t.readInterval == kInfinite && t.readTotalMultiplier == 0 && t.readTotalConstant == 0;
+    const bool firstByteEnds = t.readInterval == kInfinite && t.readTotalMultiplier == kInfinite &&
+                               t.readTotalConstant > 0 && t.readTotalConstant < kInfinite;
+    const bool useInterval = !atOnce && !firstByteEnds && t.readInterval != 0;
+
+    Clock::time_point start = Clock::now();
+    bool hasTotal = false;
+    Clock::time_point total;
+    if (firstByteEnds) {
+        hasTotal = true;
+        total = start + std::chrono::milliseconds(t.readTotalConstant);
+    } else if (!atOnce && (t.readTotalMultiplier || t.readTotalConstant)) {
+        hasTotal = true;
+        uint64_t ms = static_cast<uint64_t>(t.readTotalMultiplier) * count + t.readTotalConstant;
+        total = start + std::chrono::milliseconds(ms);
+    }
+    const bool hasLimit = timeoutMs != kInfinite;
+    const Clock::time_point limit = start + std::chrono::milliseconds(timeoutMs);
+
+    // Filled privately: a request that is given up leaves the caller's buffer alone.
+    std::unique_ptr<uint8_t[]> received(new uint8_t[count]);
+    uint32_t done = 0;
+    Clock::time_point lastByte = start;
+    bool hungUp = false;
+    for (;;) {
+        if (device->closed.load()) return 0;
+        ssize_t n = readAvailable(*device, received.get() + done, count - done);
+        if (n < 0) return 0;
+        if (n > 0) {
+            done += static_cast<uint32_t>(n);
+            lastByte = Clock::now();
+        } else if (hungUp) {
+            return 0; // the other end is gone and nothing more will come
+        }
+        if (done == count || atOnce || (firstByteEnds && done > 0)) break;
+        Clock::time_point now = Clock::now();
+        if (hasTotal && now >= total) break;
+        Clock::time_point gap = lastByte + std::chrono::milliseconds(t.readInterval);
+        if (useInterval && done > 0 && now >= gap) break;
+        if (hasLimit && now >= limit) return 0;
+
+        Clock::time_point wake = Clock::time_point::max();
+        if (hasLimit) wake = std::min(wake, limit);
+        if (hasTotal) wake = std::min(wake, total);
+        if (useInterval && done > 0) wake = std::min(wake, gap);
+        int ready = waitReady(*device, POLLIN, wake == Clock::time_point::max() ? nullptr : &wake);
+        if (ready < 0) return 0;
+        if (ready & (POLLHUP | POLLERR | POLLNVAL)) hungUp = true;
+    }
+    std::memcpy(buffer, received.get(), done);
+    return 1;
+}
+
+int serialWrite(Handle port, const void* buffer, uint32_t count) {
+    std::shared_ptr<Device> device = devices().find(port);
+    if (!device || (!buffer && count)) return 0;
+    if (count == 0) return 1;
+    SerialTimeouts t;
+    {
+        std::lock_guard<std::mutex> guard(device->lock);
+        t = device->timeouts;
+    }
+    bool hasTotal = t.writeTotalMultiplier || t.writeTotalConstant;
+    uint64_t totalMs = static_cast<uint64_t>(t.writeTotalMultiplier) * count + t.writeTotalConstant;
+    Clock::time_point total = Clock::now() + std::chrono::milliseconds(totalMs);
+
+    const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        if (device->closed.load()) return 0;
+        ssize_t n = ::write(device->fd, bytes + done, count - done);
+        if (n < 0 && errno != EAGAIN && errno != EINTR) return 0;
+        if (n > 0) {
+            done += static_cast<uint32_t>(n);
+            continue;
+        }
+        // The output queue is full. Like the system's, a write that runs past its total
+        // timeout completes with what it could send.
+        if (hasTotal && Clock::now() >= total) return 1;
+        int ready = waitReady(*device, POLLOUT, hasTotal ? &total : nullptr);
+        if (ready < 0 || (ready & (POLLERR | POLLNVAL))) return 0;
+    }
+    tcdrain(device->fd);
+    return 1;
+}
+
+Handle createWaitObject() {
+    auto record = std::make_shared<WaitRecord>();
+    record->epollFd = epoll_create1(EPOLL_CLOEXEC);
+    if (record->epollFd < 0) return nullptr;
+    return waitObjects().add(record);
+}
+
+void closeWaitObject(Handle waitObject) {
+    waitObjects().remove(waitObject);
+}
+
+int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
+    if (!mask) return kWaitFailed;
+    *mask = 0;
+    std::shared_ptr<Device> device = devices().find(port);
+    std::shared_ptr<WaitRecord> wait = waitObjects().find(waitObject);
+    if (!device || !wait) return kWaitFailed;
+    std::lock_guard<std::mutex> busy(wait->inUse);
+
+    uint32_t wanted;
+    bool watchRing;
+    {
+        std::lock_guard<std::mutex> guard(device->lock);
+        wanted = device->mask & (kEvRxChar | kEvRing);
+        if ((wanted & kEvRing) && !device->ringKnown)
+            device->ringKnown = readRingCount(device->fd, &device->ringCount);
+        watchRing = (wanted & kEvRing) && device->ringKnown;
+    }
+    if (!wanted) return kWaitFailed;
+
+    // Edge-triggered: one wake-up per arrival, not one per poll while input is unread.
+    epoll_event in{};
+    in.events = EPOLLIN | EPOLLET;
+    in.data.u32 = 0;
+    epoll_event wake{};
+    wake.events = EPOLLIN;
+    wake.data.u32 = 1;
+    if (epoll_ctl(wait->epollFd, EPOLL_CTL_ADD, device->fd, &in) != 0) return kWaitFailed;
+    if (epoll_ctl(wait->epollFd, EPOLL_CTL_ADD, device->wakeFd, &wake) != 0) {
+        epoll_ctl(wait->epollFd, EPOLL_CTL_DEL, device->fd, nullptr);
+        return kWaitFailed;
+    }
+
+    int result = kWaitFailed;
+    bool first = true;
+    for (;;) {
+        if (device->closed.load()) break;
+        uint32_t events = takeEvents(*device, wanted);
+        if (events) {
+            *mask = events;
+            result = first ? kWaitImmediate : kWaitCompleted;
+            break;
+        }
+        first = false;
+        epoll_event ready[2];
+        int n = epoll_wait(wait->epollFd, ready, 2, watchRing ? kRingPollMs : -1);
+        if (n < 0 && errno != EINTR) break;
+        bool stop = false;
+        for (int i = 0; i < n; ++i) {
+            if (ready[i].data.u32 == 1) stop = true; // closed
+            // The other end hung up: no input will come; report failure rather than wait.
+            else if (ready[i].events & (EPOLLHUP | EPOLLERR) && !(ready[i].events & EPOLLIN))
+                stop = true;
+        }
+        if (stop) {
+            // Input that came with the hang-up still counts.
+            uint32_t last = device->closed.load() ? 0 : takeEvents(*device, wanted);
+            if (last) {
+                *mask = last;
+                result = kWaitCompleted;
+            }
+            break;
+        }
+    }
+    epoll_ctl(wait->epollFd, EPOLL_CTL_DEL, device->fd, nullptr);
+    epoll_ctl(wait->epollFd, EPOLL_CTL_DEL, device->wakeFd, nullptr);
+    return result;
+}
+
+bool serialModemStatus(Handle port, uint32_t* status) {
+    std::shared_ptr<Device> device = devices().find(port);
+    if (!device || !status) return false;
+    int lines = 0;
+    if (ioctl(device->fd, TIOCMGET, &lines) != 0) return false;
+    uint32_t flags = 0;
+    if (lines & TIOCM_CTS) flags |= kModemCts;
+    if (lines & TIOCM_DSR) flags |= kModemDsr;
+    if (lines & TIOCM_RNG) flags |= kModemRing;
+    if (lines & TIOCM_CAR) flags |= kModemRlsd;
+    *status = flags;
+    return true;
+}
+
+namespace testing {
+int liveWaitObjects() {
+    return waitObjects().live();
+}
+int openSerialDevices() {
+    return devices().live();
+}
+} // namespace testing
+
+} // namespace plat

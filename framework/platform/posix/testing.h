@@ -1,0 +1,38 @@
+// Test seams of the POSIX platform library.
+//
+// Tests use these to make the system services fail on demand, to make the
+// platform report an older system, and to count the resources that are still
+// alive (windows, timers, threads, mutexes, wait objects, open devices), so
+// that a test can check that an object releases everything it created. They
+// exist only in the native library; the Windows backend has no equivalent.
+#pragma once
+
+#include "platform/platform.h"
+
+namespace plat {
+namespace testing {
+
+// While set, registerClass fails (returns false) without registering anything.
+KVQ_PLATFORM_API void failClassRegistration(bool fail);
+// While set, createWindow fails (returns null) before sending any message.
+KVQ_PLATFORM_API void failWindowCreation(bool fail);
+// Makes getVersion report the given platform id and major version (minor 0).
+KVQ_PLATFORM_API void overrideVersion(uint32_t platformId, uint32_t major);
+// Back to the version the platform normally reports.
+KVQ_PLATFORM_API void restoreVersion();
+// Clears every failure switch and the version override.
+KVQ_PLATFORM_API void resetSeams();
+
+// Live resources, counted process-wide.
+KVQ_PLATFORM_API int liveWindows();
+KVQ_PLATFORM_API int liveTimers();
+KVQ_PLATFORM_API int liveThreads(); // workers from createThread still running
+KVQ_PLATFORM_API int liveThreadHandles();
+KVQ_PLATFORM_API int liveMutexes();
+KVQ_PLATFORM_API int liveWaitObjects();
+KVQ_PLATFORM_API int openSerialDevices();
+// Messages posted and not yet dispatched or dropped.
+KVQ_PLATFORM_API int queuedMessages();
+
+} // namespace testing
+} // namespace plat
