@@ -1,0 +1,205 @@
+#include "commands.h"
+
+#include "x10Codes.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <vector>
+
+namespace cm11a {
+
+namespace {
+
+constexpr size_t kMaxNamedDataBytes = 8; // the mask has one bit for each of the first eight
+
+std::vector<std::string> split(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;)
+        words.push_back(w);
+    return words;
+}
+
+bool parseHexList(const std::vector<std::string>& words, size_t from, std::vector<uint8_t>& out,
+                  std::string& error) {
+    for (size_t i = from; i < words.size(); ++i) {
+        auto byte = parseHexByte(words[i]);
+        if (!byte) {
+            error = "not a hex byte: '" + words[i] + "'";
+            return false;
+        }
+        out.push_back(*byte);
+    }
+    if (out.empty()) {
+        error = "no bytes given";
+        return false;
+    }
+    return true;
+}
+
+// "A1 A2 A-ON" -> size, mask, data.
+bool buildUpload(const std::vector<std::string>& words, std::vector<uint8_t>& upload,
+                 std::string& error) {
+    std::vector<uint8_t> data;
+    uint8_t mask = 0;
+    for (size_t i = 1; i < words.size(); ++i) {
+        if (auto address = parseAddress(words[i])) {
+            data.push_back(*address);
+        } else if (auto function = parseFunctionByte(words[i])) {
+            if (data.size() < kMaxNamedDataBytes) mask |= static_cast<uint8_t>(1u << data.size());
+            data.push_back(*function);
+        } else {
+            error =
+                "not an address (A1..P16) or function (A-ON, A-OFF, A-F4, ...): '" + words[i] + "'";
+            return false;
+        }
+    }
+    if (data.empty()) {
+        error = "report needs addresses and functions, or raw bytes";
+        return false;
+    }
+    if (data.size() > kMaxNamedDataBytes) {
+        error = "at most 8 addresses and functions in one report";
+        return false;
+    }
+    upload.push_back(static_cast<uint8_t>(data.size() + 1));
+    upload.push_back(mask);
+    upload.insert(upload.end(), data.begin(), data.end());
+    return true;
+}
+
+bool parseCount(const std::string& text, int& out) {
+    if (text.empty() || text.size() > 6) return false;
+    for (char c : text)
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    out = std::atoi(text.c_str());
+    return true;
+}
+
+} // namespace
+
+const char* commandHelp() {
+    return "Commands (one per line, on standard input or the --control file):\n"
+           "  report UNIT|FUNCTION...   offer power-line traffic, e.g. report A1 A2 A-ON;\n"
+           "                            UNIT is A1..P16, FUNCTION is HOUSE-NAME with NAME one of\n"
+           "                            ON OFF DIM BRIGHT ALL-UNITS-OFF ... or F0..F15; at most 8\n"
+           "  report raw HEX...         offer exactly these bytes after the poll answer: size\n"
+           "                            byte, mask, data, e.g. report raw 03 02 66 62\n"
+           "                            (a report polls with 5a until answered with c3)\n"
+           "  clock [a5|a6]             send a clock request and check the 7-byte answer\n"
+           "  bad-checksum K            give the next K frames a wrong checksum\n"
+           "  silent on|off             answer nothing and send nothing while on\n"
+           "  garbage HEX...            send these bytes now\n"
+           "  cancel                    drop queued reports and clock requests\n"
+           "  status                    log the state of every module switched so far\n"
+           "  hangup                    close the line (the master side of the terminal)\n"
+           "  help                      print this summary on standard error\n"
+           "  quit                      exit\n";
+}
+
+CommandResult runCommand(const std::string& line, Controller& controller, EventLog& log,
+                         std::string& error) {
+    std::vector<std::string> words = split(line);
+    if (words.empty() || words[0][0] == '#') return CommandResult::Done;
+    const std::string& name = words[0];
+    auto accepted = [&]() {
+        std::string text = "cmd";
+        for (const std::string& w : words)
+            text += " " + w;
+        log.note("cmd", text);
+    };
+    auto needsLine = [&]() {
+        if (!controller.isHungUp()) return true;
+        error = "'" + name + "': the line is closed";
+        return false;
+    };
+
+    if (name == "report") {
+        std::vector<uint8_t> upload;
+        bool ok = words.size() > 1 && words[1] == "raw" ? parseHexList(words, 2, upload, error)
+                                                        : buildUpload(words, upload, error);
+        if (!ok) {
+            error = "report: " + error;
+            return CommandResult::Error;
+        }
+        if (!needsLine()) return CommandResult::Error;
+        accepted();
+        controller.queueUpload(upload);
+        return CommandResult::Done;
+    }
+    if (name == "clock") {
+        uint8_t request = 0xA5;
+        if (words.size() > 2 || (words.size() == 2 && words[1] != "a5" && words[1] != "a6")) {
+            error = "usage: clock [a5|a6]";
+            return CommandResult::Error;
+        }
+        if (words.size() == 2 && words[1] == "a6") request = 0xA6;
+        if (!needsLine()) return CommandResult::Error;
+        accepted();
+        controller.queueClockRequest(request);
+        return CommandResult::Done;
+    }
+    if (name == "bad-checksum") {
+        int count = 0;
+        if (words.size() != 2 || !parseCount(words[1], count)) {
+            error = "usage: bad-checksum K (K a number of frames)";
+            return CommandResult::Error;
+        }
+        accepted();
+        controller.failNextChecksums(count);
+        return CommandResult::Done;
+    }
+    if (name == "silent") {
+        if (words.size() != 2 || (words[1] != "on" && words[1] != "off")) {
+            error = "usage: silent on|off";
+            return CommandResult::Error;
+        }
+        accepted();
+        controller.setSilent(words[1] == "on");
+        return CommandResult::Done;
+    }
+    if (name == "garbage") {
+        std::vector<uint8_t> bytes;
+        if (!parseHexList(words, 1, bytes, error)) {
+            error = "garbage: " + error;
+            return CommandResult::Error;
+        }
+        if (!needsLine()) return CommandResult::Error;
+        accepted();
+        controller.sendGarbage(bytes);
+        return CommandResult::Done;
+    }
+    if (words.size() != 1) {
+        error = "'" + name + "' takes no arguments, or is not a command (try help)";
+        return CommandResult::Error;
+    }
+    if (name == "cancel") {
+        accepted();
+        controller.cancelRequests();
+        return CommandResult::Done;
+    }
+    if (name == "status") {
+        accepted();
+        controller.reportStatus();
+        return CommandResult::Done;
+    }
+    if (name == "hangup") {
+        if (!needsLine()) return CommandResult::Error;
+        accepted();
+        return CommandResult::HangUp;
+    }
+    if (name == "quit") {
+        accepted();
+        return CommandResult::Quit;
+    }
+    if (name == "help") {
+        std::fputs(commandHelp(), stderr);
+        return CommandResult::Done;
+    }
+    error = "unknown command '" + name + "' (try help)";
+    return CommandResult::Error;
+}
+
+} // namespace cm11a

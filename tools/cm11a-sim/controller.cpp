@@ -1,0 +1,417 @@
+#include "controller.h"
+
+#include "x10Codes.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace cm11a {
+
+namespace {
+
+constexpr uint8_t kAck = 0x00;
+constexpr uint8_t kReady = 0x55;
+constexpr uint8_t kPoll = 0x5A;
+constexpr uint8_t kPollAnswer = 0xC3;
+constexpr uint8_t kClockAnswerFirst = 0x9B;
+constexpr uint8_t kClockAnswerLast = 0x61;
+constexpr size_t kClockAnswerSize = 7;
+
+// Any header with bit 2 set starts a two-byte frame; bit 1 tells a function
+// frame from an address frame.
+bool isHeader(uint8_t byte) {
+    return (byte & 0x04) != 0;
+}
+bool isFunctionHeader(uint8_t header) {
+    return (header & 0x02) != 0;
+}
+
+std::string hex2(uint8_t byte) {
+    char buf[4];
+    std::snprintf(buf, sizeof buf, "%02x", byte);
+    return buf;
+}
+
+std::string describeFrame(uint8_t header, uint8_t data) {
+    int dims = header >> 3;
+    std::string text;
+    if (!isFunctionHeader(header)) {
+        text = "address " + addressName(data);
+        if (dims) text += " (dim field " + std::to_string(dims) + " ignored)";
+    } else {
+        text = "function " + std::string(1, houseLetter(data)) + " " + functionName(data & 0x0F);
+        if (dims) text += " dims " + std::to_string(dims);
+    }
+    if (header & 0x01) text += " (extended bit set)";
+    return text;
+}
+
+// A byte that differs from the checksum and that the plug-in cannot take for
+// a poll, a clock request or the ready byte.
+uint8_t wrongChecksum(uint8_t sum) {
+    uint8_t wrong = static_cast<uint8_t>(sum + 1);
+    while (wrong == sum || wrong == kPoll || wrong == 0xA5 || wrong == 0xA6 || wrong == kReady)
+        wrong = static_cast<uint8_t>(wrong + 1);
+    return wrong;
+}
+
+const char* const kWeekdays[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+
+std::string clockText(int hour, int minute, int second) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", hour, minute, second);
+    return buf;
+}
+
+} // namespace
+
+Controller::Controller(const Timing& timing, EventLog& log, Writer writer)
+    : timing_(timing), log_(log), writer_(std::move(writer)) {}
+
+bool Controller::send(const std::vector<uint8_t>& bytes) {
+    if (hungUp_) return false;
+    if (writer_(bytes)) return true;
+    log_.note("error", "could not send " + hexBytes(bytes));
+    return false;
+}
+
+void Controller::receive(const uint8_t* data, size_t count, long long now) {
+    if (silent_) {
+        log_.bytes("rx", std::vector<uint8_t>(data, data + count), "ignored (silent)");
+        return;
+    }
+    for (size_t i = 0; i < count; ++i)
+        receiveByte(data[i], now);
+}
+
+void Controller::ignore(uint8_t byte, const char* why) {
+    log_.bytes("rx", {byte}, why);
+}
+
+void Controller::receiveByte(uint8_t byte, long long now) {
+    switch (state_) {
+    case State::Idle:
+        if (isHeader(byte)) {
+            frame_[0] = byte;
+            state_ = State::FrameStarted;
+            deadline_ = now + timing_.frameTimeoutMs;
+        } else if (byte == kAck) {
+            ignore(byte, "unexpected ack");
+        } else if (byte == kPollAnswer) {
+            ignore(byte, "poll answer without a poll");
+        } else {
+            ignore(byte, "unexpected");
+        }
+        break;
+    case State::FrameStarted:
+        completeFrame(byte, now);
+        break;
+    case State::AwaitingAck:
+        if (byte == kAck) {
+            acknowledge();
+            state_ = State::Idle;
+        } else if (isHeader(byte)) {
+            // The plug-in sends the whole frame again after a wrong checksum.
+            frame_[0] = byte;
+            state_ = State::FrameStarted;
+            deadline_ = now + timing_.frameTimeoutMs;
+        } else {
+            ignore(byte, "unexpected instead of the ack: frame dropped");
+            state_ = State::Idle;
+        }
+        break;
+    case State::Polling:
+        if (skipNext_) {
+            skipNext_ = false;
+            ignore(byte, "ignored (frame while polling)");
+        } else if (byte == kPollAnswer) {
+            log_.bytes("rx", {byte}, "poll answer");
+            const std::vector<uint8_t>& upload = requests_.front().bytes;
+            if (send(upload)) log_.bytes("tx", upload, describeUpload(upload));
+            finishRequest();
+        } else if (isHeader(byte)) {
+            skipNext_ = true;
+            ignore(byte, "ignored (frame while polling)");
+        } else {
+            ignore(byte, "ignored (waiting for the poll answer)");
+        }
+        break;
+    case State::AwaitingClock:
+        if (!clockAnswer_.empty()) {
+            clockAnswer_.push_back(byte);
+            if (clockAnswer_.size() == kClockAnswerSize) finishClock();
+        } else if (skipNext_) {
+            skipNext_ = false;
+            ignore(byte, "ignored (frame while waiting for the clock)");
+        } else if (byte == kClockAnswerFirst) {
+            clockAnswer_.push_back(byte);
+        } else if (isHeader(byte)) {
+            skipNext_ = true;
+            ignore(byte, "ignored (frame while waiting for the clock)");
+        } else {
+            ignore(byte, "ignored (waiting for the clock answer)");
+        }
+        break;
+    }
+}
+
+void Controller::completeFrame(uint8_t second, long long now) {
+    frame_[1] = second;
+    std::vector<uint8_t> frame{frame_[0], frame_[1]};
+    uint8_t sum = static_cast<uint8_t>(frame_[0] + frame_[1]);
+    std::vector<Field> fields;
+    if (isFunctionHeader(frame_[0])) {
+        fields = {{"kind", "function"},
+                  {"house", std::string(1, houseLetter(second))},
+                  {"function", functionName(second & 0x0F)},
+                  {"dims", std::to_string(frame_[0] >> 3), true}};
+    } else {
+        fields = {{"kind", "address"}, {"address", addressName(second)}};
+    }
+    log_.bytes("rx", frame, describeFrame(frame_[0], frame_[1]), fields);
+    if (wrongChecksums_ > 0) {
+        --wrongChecksums_;
+        uint8_t wrong = wrongChecksum(sum);
+        if (send({wrong})) log_.bytes("tx", {wrong}, "wrong checksum (correct: " + hex2(sum) + ")");
+        frameValid_ = false;
+    } else {
+        if (send({sum})) log_.bytes("tx", {sum}, "checksum");
+        frameValid_ = true;
+    }
+    state_ = State::AwaitingAck;
+    deadline_ = now + timing_.frameTimeoutMs;
+}
+
+void Controller::acknowledge() {
+    log_.bytes("rx", {kAck}, "ack");
+    if (!frameValid_) {
+        log_.note("fault", "ack after a wrong checksum: frame dropped");
+        return;
+    }
+    if (send({kReady})) log_.bytes("tx", {kReady}, "ready");
+    putOnPowerLine(frame_[0], frame_[1]);
+}
+
+void Controller::putOnPowerLine(uint8_t header, uint8_t data) {
+    int house = houseLetter(data) - 'A';
+    House& h = houses_[house];
+    if (!isFunctionHeader(header)) {
+        if (h.afterFunction) h.addressed.clear();
+        h.afterFunction = false;
+        if (std::find(h.addressed.begin(), h.addressed.end(), data) == h.addressed.end())
+            h.addressed.push_back(data);
+        return;
+    }
+    h.afterFunction = true;
+    uint8_t function = data & 0x0F;
+    std::string name = functionName(function);
+    bool perUnit = function == kFunctionOn || function == kFunctionOff || function == 4 ||
+                   function == 5; // on, off, dim, bright act on the addressed units
+    if (!perUnit || h.addressed.empty()) {
+        std::string text = std::string(1, houseLetter(data)) + " " + name +
+                           " put on the power line" + (perUnit ? " (no unit addressed)" : "");
+        log_.note("power", text,
+                  {{"house", std::string(1, houseLetter(data))}, {"function", name}});
+        return;
+    }
+    for (uint8_t address : h.addressed) {
+        if (function == kFunctionOn || function == kFunctionOff)
+            modules_[address] = function == kFunctionOn;
+        log_.note("power", addressName(address) + " " + name + " put on the power line",
+                  {{"unit", addressName(address)}, {"function", name}});
+    }
+}
+
+void Controller::sendPoll(long long now) {
+    if (send({kPoll})) log_.bytes("tx", {kPoll}, "poll");
+    ++polls_;
+    nextPoll_ = now + timing_.pollIntervalMs;
+}
+
+void Controller::finishClock() {
+    const std::vector<uint8_t>& b = clockAnswer_;
+    std::string problems;
+    auto problem = [&problems](const std::string& text) {
+        problems += problems.empty() ? text : ", " + text;
+    };
+    if (b[6] != kClockAnswerLast) problem("last byte " + hex2(b[6]) + " instead of 61");
+    if (b[1] > 59) problem("seconds " + std::to_string(b[1]));
+    if (b[2] > 119) problem("minute field " + std::to_string(b[2]));
+    if (b[3] > 11) problem("half-hour field " + std::to_string(b[3]));
+    int yday = b[4] | ((b[5] & 0x80) << 1);
+    if (yday > 365) problem("day of the year " + std::to_string(yday));
+    int weekdays = b[5] & 0x7F;
+    int weekday = -1;
+    for (int i = 0; i < 7; ++i)
+        if (weekdays == (1 << i)) weekday = i;
+    if (weekday < 0) problem("weekday bits " + hex2(static_cast<uint8_t>(weekdays)));
+
+    int hour = b[3] * 2 + (b[2] >= 60 ? 1 : 0);
+    int minute = b[2] % 60;
+    std::string when = clockText(hour, minute, b[1]) + " " +
+                       (weekday >= 0 ? kWeekdays[weekday] : "?") + " day " + std::to_string(yday);
+    std::string verdict;
+    if (problems.empty()) {
+        std::time_t t = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&t, &local);
+        long answer = ((yday * 24L + hour) * 60 + minute) * 60 + b[1];
+        long mine = ((local.tm_yday * 24L + local.tm_hour) * 60 + local.tm_min) * 60 + local.tm_sec;
+        bool close = std::labs(answer - mine) <= 5 && weekday == local.tm_wday;
+        verdict = close ? "valid, matches local time"
+                        : "valid, differs from local time " +
+                              clockText(local.tm_hour, local.tm_min, local.tm_sec) + " " +
+                              kWeekdays[local.tm_wday] + " day " + std::to_string(local.tm_yday);
+    } else {
+        verdict = "invalid: " + problems;
+    }
+    log_.bytes("rx", b, "clock answer " + when + ": " + verdict,
+               {{"time", clockText(hour, minute, b[1])},
+                {"weekday", weekday >= 0 ? kWeekdays[weekday] : "?"},
+                {"yday", std::to_string(yday), true},
+                {"valid", problems.empty() ? "true" : "false", true}});
+    uint8_t sum = 0;
+    for (uint8_t byte : b)
+        sum = static_cast<uint8_t>(sum + byte);
+    if (send({sum})) log_.bytes("tx", {sum}, "clock answer checksum");
+    finishRequest();
+}
+
+void Controller::finishRequest() {
+    if (!requests_.empty()) requests_.pop_front();
+    state_ = State::Idle;
+    skipNext_ = false;
+    clockAnswer_.clear();
+}
+
+void Controller::startNextRequest(long long now) {
+    const Request& r = requests_.front();
+    polls_ = 0;
+    skipNext_ = false;
+    clockAnswer_.clear();
+    if (r.clock) {
+        state_ = State::AwaitingClock;
+        deadline_ = now + timing_.clockTimeoutMs;
+        if (send(r.bytes)) log_.bytes("tx", r.bytes, "clock request");
+    } else {
+        state_ = State::Polling;
+        sendPoll(now);
+    }
+}
+
+void Controller::tick(long long now) {
+    if (hungUp_ || silent_) return;
+    switch (state_) {
+    case State::FrameStarted:
+        if (now >= deadline_) {
+            log_.note("fault", "incomplete frame (header " + hex2(frame_[0]) + ") dropped");
+            state_ = State::Idle;
+        }
+        break;
+    case State::AwaitingAck:
+        if (now >= deadline_) {
+            log_.note("fault", "no ack: frame dropped");
+            state_ = State::Idle;
+        }
+        break;
+    case State::Polling:
+        if (now >= nextPoll_) {
+            if (timing_.pollLimit > 0 && polls_ >= timing_.pollLimit) {
+                log_.note("fault", "report not answered after " + std::to_string(polls_) +
+                                       " polls: dropped");
+                finishRequest();
+            } else {
+                sendPoll(now);
+            }
+        }
+        break;
+    case State::AwaitingClock:
+        if (now >= deadline_) {
+            log_.note("fault", clockAnswer_.empty()
+                                   ? "clock request not answered"
+                                   : "incomplete clock answer " + hexBytes(clockAnswer_));
+            finishRequest();
+        }
+        break;
+    case State::Idle:
+        break;
+    }
+    if (state_ == State::Idle && !requests_.empty()) startNextRequest(now);
+}
+
+long long Controller::nextDeadline() const {
+    if (hungUp_ || silent_) return -1;
+    switch (state_) {
+    case State::Idle:
+        return requests_.empty() ? -1 : 0;
+    case State::Polling:
+        return nextPoll_;
+    default:
+        return deadline_;
+    }
+}
+
+void Controller::queueUpload(std::vector<uint8_t> upload) {
+    if (hungUp_) return;
+    requests_.push_back({false, std::move(upload)});
+}
+
+void Controller::queueClockRequest(uint8_t request) {
+    if (hungUp_) return;
+    requests_.push_back({true, {request}});
+}
+
+void Controller::failNextChecksums(int count) {
+    wrongChecksums_ = count;
+}
+
+void Controller::setSilent(bool silent) {
+    if (silent == silent_) return;
+    if (silent) {
+        if (state_ == State::FrameStarted || state_ == State::AwaitingAck)
+            log_.note("fault", "exchange abandoned: line silent");
+        state_ = State::Idle; // a poll or clock request stays queued and starts again
+        skipNext_ = false;
+        clockAnswer_.clear();
+    }
+    silent_ = silent;
+    log_.note("mode", silent ? "silent on" : "silent off");
+}
+
+void Controller::sendGarbage(const std::vector<uint8_t>& bytes) {
+    if (send(bytes)) log_.bytes("tx", bytes, "garbage");
+}
+
+void Controller::cancelRequests() {
+    bool inProgress = state_ == State::Polling || state_ == State::AwaitingClock;
+    requests_.clear();
+    if (inProgress) finishRequest();
+}
+
+void Controller::reportStatus() {
+    if (modules_.empty()) {
+        log_.note("status", "status: no module switched");
+        return;
+    }
+    // Report in house then unit order, not in code-byte order.
+    std::vector<std::pair<std::string, bool>> rows;
+    for (int house = 0; house < 16; ++house)
+        for (int unit = 0; unit < 16; ++unit) {
+            auto it = modules_.find(static_cast<uint8_t>(kHouseCodes[house] | kUnitCodes[unit]));
+            if (it != modules_.end()) rows.emplace_back(addressName(it->first), it->second);
+        }
+    for (const auto& [name, on] : rows)
+        log_.note("status", "status " + name + (on ? " ON" : " OFF"),
+                  {{"unit", name}, {"on", on ? "true" : "false", true}});
+}
+
+void Controller::hangUp() {
+    hungUp_ = true;
+    requests_.clear();
+    state_ = State::Idle;
+    log_.note("hangup", "hangup: line closed");
+}
+
+} // namespace cm11a

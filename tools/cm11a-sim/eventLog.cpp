@@ -1,0 +1,70 @@
+#include "eventLog.h"
+
+#include "x10Codes.h"
+
+#include <ctime>
+
+namespace cm11a {
+
+namespace {
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+} // namespace
+
+long long monotonicMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+EventLog::EventLog(std::FILE* out, bool json) : out_(out), json_(json), startMs_(monotonicMs()) {}
+
+long long EventLog::elapsedMs() const {
+    return monotonicMs() - startMs_;
+}
+
+void EventLog::bytes(const char* dir, const std::vector<uint8_t>& data, const std::string& meaning,
+                     const std::vector<Field>& extra) {
+    std::string hex = hexBytes(data);
+    std::vector<Field> fields{{"bytes", hex}, {"text", meaning}};
+    fields.insert(fields.end(), extra.begin(), extra.end());
+    emit(dir, std::string(dir) + " " + hex + (meaning.empty() ? "" : " " + meaning), fields);
+}
+
+void EventLog::note(const char* kind, const std::string& text, const std::vector<Field>& extra) {
+    std::vector<Field> fields{{"text", text}};
+    fields.insert(fields.end(), extra.begin(), extra.end());
+    emit(kind, text, fields);
+}
+
+void EventLog::emit(const char* kind, const std::string& textLine,
+                    const std::vector<Field>& fields) {
+    if (!json_) {
+        std::fprintf(out_, "%s\n", textLine.c_str());
+    } else {
+        std::string line =
+            "{\"ms\":" + std::to_string(elapsedMs()) + ",\"event\":" + jsonString(kind);
+        for (const Field& f : fields)
+            line += "," + jsonString(f.name) + ":" + (f.number ? f.value : jsonString(f.value));
+        std::fprintf(out_, "%s}\n", line.c_str());
+    }
+    std::fflush(out_);
+}
+
+} // namespace cm11a

@@ -1,0 +1,391 @@
+// cm11a-sim: an X10 CM11A controller on a pseudo-terminal, for trying and
+// testing the X10 plug-in without the hardware. It prints the terminal's
+// device path on its first line of output, then one line per event; commands
+// come from standard input or a control file. Every wait is bounded, and the
+// program exits cleanly on quit, on SIGTERM/SIGINT/SIGHUP and, with
+// --exit-on-eof, at the end of standard input.
+#include "commands.h"
+#include "controller.h"
+#include "eventLog.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using cm11a::CommandResult;
+using cm11a::Controller;
+using cm11a::EventLog;
+
+constexpr int kMaxPollWaitMs = 100;  // also how often a regular control file is read
+constexpr int kWriteBudgetMs = 1000; // for a write the terminal cannot take at once
+
+struct Options {
+    std::string link;
+    std::string control;
+    bool json = false;
+    bool exitOnEof = false;
+    cm11a::Timing timing;
+};
+
+int signalPipe[2] = {-1, -1};
+volatile sig_atomic_t lastSignal = 0;
+const unsigned char kWakeByte = 1; // static, not on the handler's stack
+
+void onSignal(int signo) {
+    lastSignal = signo;
+    ssize_t ignored = write(signalPipe[1], &kWakeByte, 1);
+    (void)ignored;
+}
+
+void usage(std::FILE* out) {
+    std::fputs(
+        "Usage: cm11a-sim [OPTION]...\n"
+        "Simulates an X10 CM11A controller on a pseudo-terminal (4800 8N1, raw). The first\n"
+        "line of output is \"device /dev/pts/N\"; then one line per event: each byte with its\n"
+        "direction and meaning, and what was put on the power line.\n"
+        "\n"
+        "Options:\n"
+        "  --link PATH            make PATH a symbolic link to the terminal (removed at exit)\n"
+        "  --control PATH         also read commands from PATH: a FIFO (created when PATH does\n"
+        "                         not exist, removed at exit) or a regular file (read from its\n"
+        "                         start, then followed as it grows)\n"
+        "  --json                 one JSON object per line instead of text\n"
+        "  --poll-interval MS     time between two polls of a report (default 1000)\n"
+        "  --poll-limit N         drop a report after N unanswered polls (default 0: never)\n"
+        "  --clock-timeout MS     time allowed for the 7-byte clock answer (default 3000)\n"
+        "  --frame-timeout MS     time allowed for a frame's second byte and its ack\n"
+        "                         (default 1000)\n"
+        "  --exit-on-eof          exit when standard input ends\n"
+        "  --help                 print this help and exit\n"
+        "\n",
+        out);
+    std::fputs(cm11a::commandHelp(), out);
+}
+
+[[noreturn]] void fail(int code, const std::string& message) {
+    std::fprintf(stderr, "cm11a-sim: %s\n", message.c_str());
+    std::exit(code);
+}
+
+int parseMs(const std::string& option, const std::string& text, int lo, int hi) {
+    char* end = nullptr;
+    errno = 0;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < lo || value > hi)
+        fail(2, option + " needs a whole number from " + std::to_string(lo) + " to " +
+                    std::to_string(hi) + ", not '" + text + "'");
+    return static_cast<int>(value);
+}
+
+Options parseOptions(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        bool hasValue = false;
+        size_t eq = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            hasValue = true;
+        }
+        auto next = [&]() -> std::string {
+            if (hasValue) return value;
+            if (i + 1 >= argc) fail(2, arg + " needs a value (see --help)");
+            return argv[++i];
+        };
+        auto flag = [&]() {
+            if (hasValue) fail(2, arg + " takes no value");
+        };
+        if (arg == "--help") {
+            flag();
+            usage(stdout);
+            std::exit(0);
+        } else if (arg == "--link") {
+            o.link = next();
+        } else if (arg == "--control") {
+            o.control = next();
+        } else if (arg == "--json") {
+            flag();
+            o.json = true;
+        } else if (arg == "--exit-on-eof") {
+            flag();
+            o.exitOnEof = true;
+        } else if (arg == "--poll-interval") {
+            o.timing.pollIntervalMs = parseMs(arg, next(), 10, 600000);
+        } else if (arg == "--poll-limit") {
+            o.timing.pollLimit = parseMs(arg, next(), 0, 1000000);
+        } else if (arg == "--clock-timeout") {
+            o.timing.clockTimeoutMs = parseMs(arg, next(), 10, 600000);
+        } else if (arg == "--frame-timeout") {
+            o.timing.frameTimeoutMs = parseMs(arg, next(), 10, 600000);
+        } else {
+            fail(2, "unknown option '" + arg + "' (see --help)");
+        }
+    }
+    return o;
+}
+
+std::string errnoText(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+// The controller's end of the line: the pty master, and a descriptor of our
+// own on the slave so that the line stays up while the plug-in reopens it.
+struct Line {
+    int master = -1;
+    int slave = -1;
+    std::string path;
+
+    void open() {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0) fail(1, errnoText("cannot open a pseudo-terminal"));
+        if (grantpt(master) != 0 || unlockpt(master) != 0)
+            fail(1, errnoText("cannot unlock the pseudo-terminal"));
+        char name[PATH_MAX];
+        if (ptsname_r(master, name, sizeof name) != 0)
+            fail(1, errnoText("cannot name the pseudo-terminal"));
+        path = name;
+        slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (slave < 0) fail(1, errnoText("cannot open " + path));
+        setRaw(slave, true);
+        setRaw(master, false);
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    }
+
+    static void setRaw(int fd, bool lineSettings) {
+        termios t{};
+        if (tcgetattr(fd, &t) != 0) return;
+        cfmakeraw(&t);
+        if (lineSettings) {
+            cfsetispeed(&t, B4800);
+            cfsetospeed(&t, B4800);
+            t.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+            t.c_cflag |= CS8 | CLOCAL | CREAD;
+            t.c_iflag &= ~(IXON | IXOFF | IXANY);
+        }
+        t.c_cc[VMIN] = 1;
+        t.c_cc[VTIME] = 0;
+        tcsetattr(fd, TCSANOW, &t);
+    }
+
+    bool isOpen() const { return master >= 0; }
+
+    bool write(const std::vector<uint8_t>& bytes) {
+        size_t done = 0;
+        long long deadline = cm11a::monotonicMs() + kWriteBudgetMs;
+        while (master >= 0 && done < bytes.size()) {
+            ssize_t n = ::write(master, bytes.data() + done, bytes.size() - done);
+            if (n > 0) {
+                done += static_cast<size_t>(n);
+                continue;
+            }
+            if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+            long long left = deadline - cm11a::monotonicMs();
+            if (left <= 0) return false;
+            pollfd p{master, POLLOUT, 0};
+            poll(&p, 1, static_cast<int>(left));
+        }
+        return master >= 0;
+    }
+
+    void close() {
+        if (slave >= 0) ::close(slave);
+        if (master >= 0) ::close(master);
+        slave = master = -1;
+    }
+};
+
+// Splits a byte stream into lines.
+struct LineReader {
+    std::string pending;
+    template <typename F> void feed(const char* data, size_t n, F&& onLine) {
+        pending.append(data, n);
+        size_t nl;
+        while ((nl = pending.find('\n')) != std::string::npos) {
+            std::string line = pending.substr(0, nl);
+            pending.erase(0, nl + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            onLine(line);
+        }
+    }
+};
+
+struct ControlFile {
+    std::string path;
+    int fd = -1;
+    int keepOpen = -1; // a writer of our own, so the FIFO never reports end of file
+    bool fifo = false;
+    bool created = false;
+
+    void open(const std::string& p) {
+        path = p;
+        struct stat st {};
+        if (stat(p.c_str(), &st) != 0) {
+            if (errno != ENOENT) fail(1, errnoText("cannot use " + p));
+            if (mkfifo(p.c_str(), 0600) != 0) fail(1, errnoText("cannot create FIFO " + p));
+            created = true;
+            fifo = true;
+        } else if (S_ISFIFO(st.st_mode)) {
+            fifo = true;
+        } else if (!S_ISREG(st.st_mode)) {
+            fail(1, p + " is neither a FIFO nor a regular file");
+        }
+        fd = ::open(p.c_str(), O_RDONLY | O_NONBLOCK);
+        if (fd < 0) fail(1, errnoText("cannot open " + p));
+        if (fifo) keepOpen = ::open(p.c_str(), O_WRONLY | O_NONBLOCK);
+    }
+
+    void close() {
+        if (fd >= 0) ::close(fd);
+        if (keepOpen >= 0) ::close(keepOpen);
+        fd = keepOpen = -1;
+        if (created) unlink(path.c_str());
+    }
+};
+
+void makeLink(const std::string& link, const std::string& target) {
+    struct stat st {};
+    if (lstat(link.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) fail(1, "refusing to replace " + link + ": not a symbolic link");
+        if (unlink(link.c_str()) != 0) fail(1, errnoText("cannot replace " + link));
+    }
+    if (symlink(target.c_str(), link.c_str()) != 0)
+        fail(1, errnoText("cannot create the link " + link));
+}
+
+void removeLink(const std::string& link, const std::string& target) {
+    char buf[PATH_MAX];
+    ssize_t n = readlink(link.c_str(), buf, sizeof buf - 1);
+    if (n < 0) return;
+    buf[n] = '\0';
+    if (target == buf) unlink(link.c_str()); // only our own link
+}
+
+void installSignals() {
+    if (pipe(signalPipe) != 0) fail(1, errnoText("cannot create a pipe"));
+    for (int fd : signalPipe) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    for (int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(s, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options = parseOptions(argc, argv);
+    installSignals();
+
+    Line line;
+    line.open();
+    if (!options.link.empty()) makeLink(options.link, line.path);
+    ControlFile control;
+    if (!options.control.empty()) control.open(options.control);
+
+    EventLog log(stdout, options.json);
+    Controller controller(options.timing, log,
+                          [&line](const std::vector<uint8_t>& bytes) { return line.write(bytes); });
+    log.note("device", "device " + line.path, {{"path", line.path}});
+
+    bool quit = false;
+    bool stdinOpen = true;
+    LineReader stdinLines, controlLines;
+    auto execute = [&](const std::string& text) {
+        std::string error;
+        switch (cm11a::runCommand(text, controller, log, error)) {
+        case CommandResult::Quit:
+            quit = true;
+            break;
+        case CommandResult::HangUp:
+            line.close();
+            controller.hangUp();
+            break;
+        case CommandResult::Error:
+            std::fprintf(stderr, "cm11a-sim: %s\n", error.c_str());
+            std::fflush(stderr);
+            break;
+        case CommandResult::Done:
+            break;
+        }
+    };
+    auto readCommands = [&](int fd, LineReader& reader) -> bool {
+        char buf[1024];
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n > 0) reader.feed(buf, static_cast<size_t>(n), execute);
+        return n != 0 && !(n < 0 && errno != EAGAIN && errno != EINTR);
+    };
+
+    while (!quit) {
+        long long now = cm11a::monotonicMs();
+        controller.tick(now);
+        long long due = controller.nextDeadline();
+        int timeout = kMaxPollWaitMs;
+        if (due >= 0 && due - now < timeout) timeout = due > now ? static_cast<int>(due - now) : 0;
+
+        pollfd fds[4];
+        nfds_t count = 0;
+        int signalSlot = count++;
+        fds[signalSlot] = {signalPipe[0], POLLIN, 0};
+        int lineSlot = -1, stdinSlot = -1, controlSlot = -1;
+        if (line.isOpen()) fds[lineSlot = count++] = {line.master, POLLIN, 0};
+        if (stdinOpen) fds[stdinSlot = count++] = {STDIN_FILENO, POLLIN, 0};
+        if (control.fifo) fds[controlSlot = count++] = {control.fd, POLLIN, 0};
+
+        if (poll(fds, count, timeout) < 0) {
+            if (errno == EINTR) continue;
+            fail(1, errnoText("poll"));
+        }
+        if (fds[signalSlot].revents) {
+            unsigned char wake = 0;
+            if (read(signalPipe[0], &wake, 1) == 1)
+                log.note("signal", std::string("signal ") + strsignal(lastSignal));
+            quit = true;
+            break;
+        }
+        if (lineSlot >= 0 && fds[lineSlot].revents) {
+            uint8_t buf[256];
+            ssize_t n = read(line.master, buf, sizeof buf);
+            if (n > 0) {
+                controller.receive(buf, static_cast<size_t>(n), cm11a::monotonicMs());
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                // Cannot happen while our own slave descriptor is open; never spin on it.
+                log.note("error", errnoText("line read failed"));
+                line.close();
+                controller.hangUp();
+            }
+        }
+        if (stdinSlot >= 0 && fds[stdinSlot].revents && !readCommands(STDIN_FILENO, stdinLines)) {
+            stdinOpen = false;
+            if (options.exitOnEof) {
+                log.note("eof", "end of standard input");
+                quit = true;
+            }
+        }
+        if (controlSlot >= 0 && fds[controlSlot].revents) readCommands(control.fd, controlLines);
+        if (control.fd >= 0 && !control.fifo) readCommands(control.fd, controlLines);
+    }
+
+    log.note("exit", "exit");
+    line.close();
+    control.close();
+    if (!options.link.empty()) removeLink(options.link, line.path);
+    return 0;
+}
