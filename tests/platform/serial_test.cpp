@@ -1,0 +1,340 @@
+// Serial devices of the POSIX platform, on a pseudo-terminal that stands in for COM7.
+#include "platform/platform.h"
+#include "platform/posix/testing.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <poll.h>
+#include <pthread.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <thread>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono;
+
+long long msSince(steady_clock::time_point start) {
+    return duration_cast<milliseconds>(steady_clock::now() - start).count();
+}
+
+bool eventually(const std::function<bool()>& condition, int limitMs = 3000) {
+    auto deadline = steady_clock::now() + milliseconds(limitMs);
+    while (!condition()) {
+        if (steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    return true;
+}
+
+class PlatformSerial : public ::testing::Test {
+protected:
+    void SetUp() override {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(grantpt(master), 0);
+        ASSERT_EQ(unlockpt(master), 0);
+        ASSERT_EQ(setenv("KVQ_PORT_COM7", ptsname(master), 1), 0);
+        // Opened before the device is, so its exclusive mode doesn't apply; it shows
+        // how much input waits unread without taking any.
+        observer = ::open(ptsname(master), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(observer, 0);
+        devicesBefore = plat::testing::openSerialDevices();
+    }
+    void TearDown() override {
+        if (port) plat::serialClose(port);
+        ::close(observer);
+        ::close(master);
+        unsetenv("KVQ_PORT_COM7");
+        EXPECT_EQ(plat::testing::openSerialDevices(), devicesBefore);
+    }
+
+    // Opens COM7 configured as the serial port class configures its device.
+    void openConfigured() {
+        port = plat::serialOpen("com7", nullptr);
+        ASSERT_NE(port, nullptr);
+        EXPECT_TRUE(plat::serialSetMask(port, plat::kEvRxChar | plat::kEvRing));
+        EXPECT_TRUE(plat::serialSetupQueues(port, 4096, 4096));
+        EXPECT_TRUE(plat::serialPurge(port, plat::kPurgeAll));
+        plat::SerialTimeouts t{300, 300, 300, 300, 300};
+        EXPECT_TRUE(plat::serialSetTimeouts(port, &t));
+        plat::LineSettings s{};
+        s.DCBlength = sizeof s;
+        s.BaudRate = 4800;
+        s.ByteSize = 8;
+        s.fBinary = 1;
+        s.fParity = 1;
+        s.fDtrControl = 1;
+        s.fRtsControl = 1;
+        s.fOutX = 1; // asked for, and deliberately not honoured on a binary line
+        s.fInX = 1;
+        s.XonLim = 100;
+        s.XoffLim = 100;
+        s.XonChar = 0x11;
+        s.XoffChar = 0x13;
+        EXPECT_TRUE(plat::serialSetState(port, &s));
+    }
+
+    void toDevice(const void* data, size_t size) {
+        ASSERT_EQ(::write(master, data, size), static_cast<ssize_t>(size));
+    }
+
+    // What the device sent, gathered until `size` bytes came or the limit passed.
+    std::vector<uint8_t> fromDevice(size_t size, int limitMs = 3000) {
+        std::vector<uint8_t> out;
+        auto start = steady_clock::now();
+        while (out.size() < size && msSince(start) < limitMs) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            uint8_t buf[512];
+            ssize_t n = ::read(master, buf, sizeof buf);
+            if (n > 0) out.insert(out.end(), buf, buf + n);
+        }
+        return out;
+    }
+
+    int unread() {
+        int n = 0;
+        ioctl(observer, FIONREAD, &n);
+        return n;
+    }
+
+    int master = -1;
+    int observer = -1;
+    plat::Handle port = nullptr;
+    int devicesBefore = 0;
+};
+
+TEST_F(PlatformSerial, OpensExclusivelyByWindowsNameAndReopensAfterClose) {
+    port = plat::serialOpen("COM7", nullptr);
+    ASSERT_NE(port, nullptr);
+    EXPECT_EQ(plat::testing::openSerialDevices(), devicesBefore + 1);
+    EXPECT_EQ(plat::serialOpen("com7", nullptr), nullptr); // already open
+    EXPECT_EQ(plat::serialOpen("cOm7", nullptr), nullptr);
+
+    plat::serialClose(port);
+    EXPECT_EQ(plat::testing::openSerialDevices(), devicesBefore);
+    EXPECT_FALSE(plat::serialSetMask(port, plat::kEvRxChar)); // the old handle is dead
+    plat::serialClose(port);                                  // closing twice is harmless
+
+    plat::SerialOpenOptions options;
+    options.inheritable = true;
+    options.nullDacl = true;
+    plat::Handle again = plat::serialOpen("com7", &options);
+    ASSERT_NE(again, nullptr);
+    EXPECT_NE(again, port); // a new handle, never the stale one
+    EXPECT_FALSE(plat::serialSetMask(port, plat::kEvRxChar));
+    EXPECT_TRUE(plat::serialSetMask(again, plat::kEvRxChar));
+    port = again;
+
+    for (const char* name : {"COM0", "COM07", "COM7x", "LPT1", "com", "", "/dev/null"})
+        EXPECT_EQ(plat::serialOpen(name, nullptr), nullptr) << name;
+    EXPECT_EQ(plat::serialOpen(nullptr, nullptr), nullptr);
+    ASSERT_EQ(setenv("KVQ_PORT_COM9", "/nonexistent/tty", 1), 0);
+    EXPECT_EQ(plat::serialOpen("COM9", nullptr), nullptr);
+    unsetenv("KVQ_PORT_COM9");
+}
+
+TEST_F(PlatformSerial, ReadOnASilentLineGivesUpAfterTheLimitAndLeavesTheBuffer) {
+    openConfigured();
+    uint8_t buffer[1] = {0xAB};
+    auto start = steady_clock::now();
+    EXPECT_EQ(plat::serialRead(port, buffer, 1, 500), 0);
+    long long elapsed = msSince(start);
+    EXPECT_GE(elapsed, 490);
+    EXPECT_LT(elapsed, 2500);
+    EXPECT_EQ(buffer[0], 0xAB);
+
+    // A handle that is not open fails at once.
+    EXPECT_EQ(plat::serialRead(nullptr, buffer, 1, 500), 0);
+    EXPECT_EQ(plat::serialWrite(nullptr, buffer, 1), 0);
+}
+
+TEST_F(PlatformSerial, ReadCompletesShortAfterTheDevicesIntervalTimeout) {
+    openConfigured();
+    toDevice("\x5a\x01", 2);
+    uint8_t buffer[4] = {};
+    auto start = steady_clock::now();
+    EXPECT_EQ(plat::serialRead(port, buffer, 4, 2000), 1);
+    EXPECT_LT(msSince(start), 1900);
+    EXPECT_EQ(buffer[0], 0x5a);
+    EXPECT_EQ(buffer[1], 0x01);
+    EXPECT_EQ(buffer[2], 0);
+}
+
+TEST_F(PlatformSerial, EveryByteValuePassesBothWaysUnchanged) {
+    openConfigured();
+    std::vector<uint8_t> all(256);
+    for (int i = 0; i < 256; ++i)
+        all[i] = static_cast<uint8_t>(i);
+
+    EXPECT_EQ(plat::serialWrite(port, all.data(), 256), 1);
+    EXPECT_EQ(fromDevice(256), all);
+
+    toDevice(all.data(), all.size());
+    std::vector<uint8_t> in(256, 0xEE);
+    EXPECT_EQ(plat::serialRead(port, in.data(), 256, 3000), 1);
+    EXPECT_EQ(in, all);
+}
+
+TEST_F(PlatformSerial, PurgeDiscardsUnreadInput) {
+    openConfigured();
+    toDevice("abc", 3);
+    ASSERT_TRUE(eventually([&] { return unread() == 3; }));
+    uint32_t mask = 0;
+    plat::Handle wait = plat::createWaitObject();
+    ASSERT_EQ(plat::serialWaitEvent(port, wait, &mask), plat::kWaitImmediate);
+    EXPECT_TRUE(plat::serialPurge(port, plat::kPurgeAll));
+    uint8_t buffer[1] = {0};
+    EXPECT_EQ(plat::serialRead(port, buffer, 1, 200), 0);
+    // Input after the purge is reported again.
+    toDevice("d", 1);
+    ASSERT_TRUE(eventually([&] { return unread() == 1; }));
+    EXPECT_EQ(plat::serialWaitEvent(port, wait, &mask), plat::kWaitImmediate);
+    EXPECT_EQ(mask, plat::kEvRxChar);
+    plat::closeWaitObject(wait);
+}
+
+struct Watcher {
+    plat::Handle port;
+    plat::Handle wait;
+    std::atomic<bool> running{true};
+    std::atomic<int> passes{0};
+    std::atomic<int> reported{0};
+    std::atomic<int> last{-1};
+    std::thread thread;
+
+    // The serial port's watch loop: wait, note the event, sleep 1 ms.
+    void start() {
+        thread = std::thread([this] {
+            while (running) {
+                uint32_t mask = 0;
+                int r = plat::serialWaitEvent(port, wait, &mask);
+                last = r;
+                if (r != plat::kWaitFailed && (mask & plat::kEvRxChar)) ++reported;
+                ++passes;
+                std::this_thread::sleep_for(milliseconds(1));
+            }
+        });
+    }
+};
+
+TEST_F(PlatformSerial, EventWaitReportsPendingDataAtOnceAndLaterArrivalsWhenTheyCome) {
+    openConfigured();
+    plat::Handle wait = plat::createWaitObject();
+    ASSERT_NE(wait, nullptr);
+    toDevice("x", 1);
+    ASSERT_TRUE(eventually([&] { return unread() == 1; }));
+    uint32_t mask = 0;
+    EXPECT_EQ(plat::serialWaitEvent(port, wait, &mask), plat::kWaitImmediate);
+    EXPECT_EQ(mask, plat::kEvRxChar);
+
+    // Unread input that was already reported does not complete the next wait.
+    std::atomic<int> result{-1};
+    std::atomic<uint32_t> laterMask{0};
+    std::thread waiter([&] {
+        uint32_t m = 0;
+        result = plat::serialWaitEvent(port, wait, &m);
+        laterMask = m;
+    });
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_EQ(result.load(), -1);
+    toDevice("y", 1);
+    EXPECT_TRUE(eventually([&] { return result.load() != -1; }));
+    waiter.join();
+    EXPECT_EQ(result.load(), plat::kWaitCompleted);
+    EXPECT_EQ(laterMask.load(), plat::kEvRxChar);
+
+    uint8_t buffer[2] = {};
+    EXPECT_EQ(plat::serialRead(port, buffer, 2, 1000), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 2), "xy");
+    plat::closeWaitObject(wait);
+    EXPECT_EQ(plat::serialWaitEvent(port, wait, &mask), plat::kWaitFailed);
+}
+
+TEST_F(PlatformSerial, AWatcherDoesNotSpinWhileInputWaitsUnreadYetSeesEveryArrival) {
+    openConfigured();
+    const int waitObjects = plat::testing::liveWaitObjects();
+    Watcher w;
+    w.port = port;
+    w.wait = plat::createWaitObject();
+    EXPECT_EQ(plat::testing::liveWaitObjects(), waitObjects + 1);
+    w.start();
+
+    toDevice("a", 1);
+    ASSERT_TRUE(eventually([&] { return w.reported.load() == 1; }));
+    // Nobody reads: the loop must sleep in its wait, neither going round every
+    // millisecond nor burning the processor inside the wait.
+    clockid_t cpuClock;
+    ASSERT_EQ(pthread_getcpuclockid(w.thread.native_handle(), &cpuClock), 0);
+    auto cpuMs = [&] {
+        timespec ts{};
+        clock_gettime(cpuClock, &ts);
+        return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+    };
+    int passes = w.passes.load();
+    double cpu = cpuMs();
+    std::this_thread::sleep_for(milliseconds(200));
+    EXPECT_LE(w.passes.load() - passes, 3);
+    EXPECT_LT(cpuMs() - cpu, 20.0);
+
+    for (int i = 2; i <= 4; ++i) {
+        toDevice("b", 1);
+        ASSERT_TRUE(eventually([&] { return w.reported.load() == i; })) << i;
+    }
+
+    // Closing the device wakes the waiting watcher, which then sees failures.
+    auto start = steady_clock::now();
+    plat::serialClose(port);
+    port = nullptr;
+    EXPECT_TRUE(eventually([&] { return w.last.load() == plat::kWaitFailed; }, 1000));
+    EXPECT_LT(msSince(start), 1000);
+    w.running = false;
+    w.thread.join();
+    plat::closeWaitObject(w.wait);
+    EXPECT_EQ(plat::testing::liveWaitObjects(), waitObjects);
+}
+
+TEST_F(PlatformSerial, ClosingWakesABlockedWaitAndTheDeviceCanBeReopenedAtOnce) {
+    openConfigured();
+    plat::Handle wait = plat::createWaitObject();
+    std::atomic<int> result{-1};
+    std::thread waiter([&] {
+        uint32_t m = 0;
+        result = plat::serialWaitEvent(port, wait, &m);
+    });
+    std::this_thread::sleep_for(milliseconds(30));
+    EXPECT_EQ(result.load(), -1);
+    plat::Handle closing = port;
+    port = nullptr;
+    auto start = steady_clock::now();
+    plat::serialClose(closing);
+    // The device is free before the waiter has even let go of it.
+    plat::Handle again = plat::serialOpen("COM7", nullptr);
+    EXPECT_NE(again, nullptr);
+    waiter.join();
+    EXPECT_LT(msSince(start), 1000);
+    EXPECT_EQ(result.load(), plat::kWaitFailed);
+    uint32_t mask = 0;
+    EXPECT_EQ(plat::serialWaitEvent(closing, wait, &mask), plat::kWaitFailed);
+    port = again;
+    plat::closeWaitObject(wait);
+}
+
+TEST_F(PlatformSerial, WritesReachTheOtherEnd) {
+    openConfigured();
+    EXPECT_EQ(plat::serialWrite(port, "\x04\x66", 2), 1);
+    EXPECT_EQ(fromDevice(2), (std::vector<uint8_t>{0x04, 0x66}));
+    EXPECT_EQ(plat::serialWrite(port, "", 0), 1);
+}
+
+} // namespace
