@@ -53,8 +53,10 @@ void usage(std::FILE* out) {
     std::fputs(
         "Usage: cm11a-sim [OPTION]...\n"
         "Simulates an X10 CM11A controller on a pseudo-terminal (4800 8N1, raw). The first\n"
-        "line of output is \"device /dev/pts/N\"; then one line per event: each byte with its\n"
-        "direction and meaning, and what was put on the power line.\n"
+        "line of output is \"device /dev/pts/N\" (with --json: event \"device\", field\n"
+        "\"path\"); then one line per event: each byte with its direction and meaning\n"
+        "(\"rx 04 66 address A1\", \"tx 6a checksum\"), and what was put on the power line\n"
+        "(\"A1 ON put on the power line\"). Errors go to standard error.\n"
         "\n"
         "Options:\n"
         "  --link PATH            make PATH a symbolic link to the terminal (removed at exit)\n"
