@@ -2,6 +2,7 @@
 
 vPlugin* pluginInstance = nullptr;
 vNode* rootNode = nullptr;
-HostEntry hostEntry = nullptr;
+EntryFunction* hostEntry = nullptr;
 void* moduleInstance = nullptr;
 uint32_t hostData = 0;
+EntryMessage outgoingMessage = {};

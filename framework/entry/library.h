@@ -7,14 +7,15 @@
 
 #include <cstdint>
 
+#include "entry/EntryMessage.h"
+
 class vNode;
 class vPlugin;
-struct EntryMessage;
-
-using HostEntry = void (*)(EntryMessage* message);
 
 extern vPlugin* pluginInstance;
 extern vNode* rootNode;
-extern HostEntry hostEntry;
+extern EntryFunction* hostEntry;
 extern void* moduleInstance;
 extern uint32_t hostData;
+// The one record of every call-out to the host; starts all zero.
+extern EntryMessage outgoingMessage;

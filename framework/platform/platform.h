@@ -23,6 +23,13 @@ static_assert(sizeof(void*) == 4, "handles travel in 32-bit slots: build for a 3
 #define KVQ_CALLBACK
 #endif
 
+// The one export of a plug-in library.
+#if defined(_WIN32)
+#define KVQ_EXPORT extern "C" __declspec(dllexport)
+#else
+#define KVQ_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
 namespace plat {
 
 using Handle = void*;   // thread, mutex, serial device or wait object; null = none
@@ -203,3 +210,19 @@ KVQ_PLATFORM_API void freeLibrary(void* library);
 KVQ_PLATFORM_API int pumpMessages(uint32_t timeoutMs);
 
 } // namespace plat
+
+// What a plug-in library does when the system loads it: on Windows its
+// DllMain turns off thread attach and detach notifications. Natively there are
+// no such notifications, so there is nothing to do.
+namespace plat {
+KVQ_PLATFORM_API void libraryLoaded(Instance instance);
+} // namespace plat
+#if defined(_WIN32)
+#define KVQ_LIBRARY_MAIN()                                                                         \
+    extern "C" int __stdcall DllMain(void* instance, unsigned long reason, void*) {               \
+        if (reason == 1) plat::libraryLoaded(instance);                                            \
+        return 1;                                                                                  \
+    }
+#else
+#define KVQ_LIBRARY_MAIN()
+#endif
