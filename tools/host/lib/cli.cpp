@@ -1,0 +1,304 @@
+#include "cli.h"
+
+#include "nodePath.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace kvqhost {
+namespace {
+
+const char* const kToolHelp =
+    "Usage: kvq-host SUBCOMMAND LIB [ARGUMENT]... [OPTION]...\n"
+    "Stands in for the host application: loads the plug-in library LIB, speaks to it only\n"
+    "through its exported V_KVQ_ENTRY function and the 112-byte entry record, and prints what\n"
+    "the plug-in reports.\n"
+    "\n"
+    "Subcommands:\n"
+    "  tree LIB                     attach, build and print the plug-in's tree\n"
+    "  invoke LIB PATH              invoke the function node at PATH (command 289)\n"
+    "  command LIB PATH CODE [W1]   send any command code to the node at PATH\n"
+    "  watch LIB [--seconds N] [--invoke PATH]...\n"
+    "                               observe every node and print events as they happen\n"
+    "\n"
+    "PATH names a node by the names from below the root down to it, joined with '/', for\n"
+    "example \"X10/House Code: A/Unit Code: 1/Power On\". Names may hold spaces and colons;\n"
+    "write a '/' or '\\' inside a name as \\/ or \\\\.\n"
+    "\n"
+    "Options of every subcommand:\n"
+    "  --json         one JSON object per line instead of text; every object has an\n"
+    "                 \"event\" field (see each subcommand's --help and tools/host/README.md)\n"
+    "  -v, --verbose  also print the host queries (1,207) and (1,11) and everything the\n"
+    "                 plug-in reports while it builds and detaches\n"
+    "  -h, --help     print help (kvq-host SUBCOMMAND --help for one subcommand)\n"
+    "\n"
+    "Errors are one line on standard error. Exit status: 0 done; 1 the library could not\n"
+    "be used (missing, no V_KVQ_ENTRY, attach refused) or PATH names no node; 2 bad\n"
+    "arguments.\n";
+
+const char* const kEventHelp =
+    "Lines for what the plug-in reports (text form, then the JSON \"event\"):\n"
+    "  [t] fired 321 PATH        \"fired\"     an event node fired (node command 321)\n"
+    "  [t] announce 322 PATH     \"announce\"  a button announced itself (322)\n"
+    "  [t] answer 323 PATH to H  \"answer\"    a button answered the host's command 1 (323)\n"
+    "  [t] command CODE PATH ... \"command\"   any other node command to the host\n"
+    "  [t] observer NAME PATH .. \"observer\"  an observer event (activeChanged, ...)\n"
+    "  [t] error CODE \"TEXT\"     \"error\"     an error report (1,304)\n"
+    "  [t] short-name \"b10\" ... \"shortName\" a short-name report (5,112)\n"
+    "  [t] unload module M       \"unload\"    the unload notice (1,2)\n"
+    "  [t] call category ...     \"call\"      any other call-out\n"
+    "t is the time in seconds since the library was loaded (JSON field \"t\").\n";
+
+const char* const kTreeHelp =
+    "Usage: kvq-host tree LIB [--no-build] [--json] [--verbose]\n"
+    "Attaches, builds and prints the tree below the root, indented by depth: each node\n"
+    "with its name, [type], category, label, value with its kind and the names of its set\n"
+    "flags, then one line per attribute: @name = value (kind) and its flags. Then detaches.\n"
+    "\n"
+    "  --no-build     print the tree as it is right after attach, without build\n"
+    "\n"
+    "JSON: one object per node, \"event\":\"node\", with \"path\", \"names\", \"depth\",\n"
+    "\"handle\", \"name\", \"type\", \"category\", \"label\", \"value\" (text or null),\n"
+    "\"valueKind\", \"flags\" (number), \"flagNames\", \"tag\" and \"attributes\": a list of\n"
+    "objects with \"name\", \"kind\", \"value\", \"header\", \"flagNames\", \"tag\", \"handle\".\n"
+    "Error reports of the plug-in are printed too.\n";
+
+const char* const kInvokeHelp =
+    "Usage: kvq-host invoke LIB PATH [--json] [--verbose]\n"
+    "Attaches, builds, sends command 289 (invoke: A2 = 289, A3 = 0, A0 = the host target\n"
+    "handle) to the node at PATH, prints what the plug-in reported during the command and\n"
+    "the command's result, then detaches and prints the unload notice.\n"
+    "\n"
+    "The result line: [t] result VALUE of command CODE on PATH (JSON \"event\":\"result\" with\n"
+    "\"code\", \"node\", \"path\", \"value\").\n";
+
+const char* const kCommandHelp =
+    "Usage: kvq-host command LIB PATH CODE [W1] [--json] [--verbose]\n"
+    "Like invoke, with any 64-bit command code CODE (decimal, 0x hexadecimal or negative)\n"
+    "in A2-A3, for example 288 on an X10 unit node for its short-name report, or 1 on a\n"
+    "button. W1 (A0) defaults to the host target handle H, which the host answers to\n"
+    "(1,207).\n";
+
+const char* const kWatchHelp =
+    "Usage: kvq-host watch LIB [--seconds N] [--invoke PATH]... [--progress] [--json]\n"
+    "Attaches, builds, registers an observer on every node, invokes each --invoke PATH in\n"
+    "turn (command 289), runs the message loop for N seconds (default 10; Ctrl+C ends it\n"
+    "early) printing every event as it happens, then detaches and prints the unload\n"
+    "notice.\n"
+    "\n"
+    "  --seconds N    how long to run the message loop (decimal, may be 0)\n"
+    "  --invoke PATH  invoke the function node at PATH once observers are registered\n"
+    "  --progress     report the time left on standard error once a second\n"
+    "\n"
+    "Besides the event lines, watch prints \"watching\" (JSON \"nodes\", \"observers\",\n"
+    "\"seconds\"), a \"result\" line per --invoke, and at the end \"detached\" with the\n"
+    "number of observer events sent while the tree was destroyed (\"observerEvents\"),\n"
+    "which are printed one by one only with --verbose.\n";
+
+bool isSubcommand(const std::string& s) {
+    return s == "tree" || s == "invoke" || s == "command" || s == "watch";
+}
+
+} // namespace
+
+bool parseUnsigned(const std::string& text, uint64_t max, uint64_t& value) {
+    if (text.empty()) return false;
+    int base = 10;
+    size_t i = 0;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        i = 2;
+    }
+    uint64_t v = 0;
+    for (; i < text.size(); ++i) {
+        char c = text[i];
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return false;
+        if (v > (max - static_cast<uint64_t>(digit)) / static_cast<uint64_t>(base)) return false;
+        v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+    }
+    value = v;
+    return true;
+}
+
+bool parseCode(const std::string& text, uint64_t& value) {
+    if (!text.empty() && text[0] == '-') {
+        uint64_t magnitude;
+        if (text.size() < 2 || (text.size() > 2 && text[1] == '0' && text[2] == 'x')) return false;
+        if (!parseUnsigned(text.substr(1), uint64_t(1) << 63, magnitude)) return false;
+        value = ~magnitude + 1;
+        return true;
+    }
+    return parseUnsigned(text, UINT64_MAX, value);
+}
+
+bool parseSeconds(const std::string& text, double& value) {
+    if (text.empty() || !(text[0] == '.' || (text[0] >= '0' && text[0] <= '9'))) return false;
+    char* end = nullptr;
+    errno = 0;
+    double v = std::strtod(text.c_str(), &end);
+    if (errno || !end || *end || !std::isfinite(v) || v < 0 || v > 1e6) return false;
+    value = v;
+    return true;
+}
+
+std::string helpText(const std::string& subcommand) {
+    if (subcommand == "tree") return kTreeHelp;
+    if (subcommand == "invoke") return std::string(kInvokeHelp) + "\n" + kEventHelp;
+    if (subcommand == "command") return std::string(kCommandHelp) + "\n" + kEventHelp;
+    if (subcommand == "watch") return std::string(kWatchHelp) + "\n" + kEventHelp;
+    return kToolHelp;
+}
+
+Parsed parseArguments(const std::vector<std::string>& args, Options& o, std::string& error) {
+    o = Options();
+    std::vector<std::string> positional;
+    bool help = false;
+    bool optionsDone = false;
+    std::vector<std::string> watchOnly, treeOnly;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string a = args[i];
+        if (optionsDone || a.empty() || a[0] != '-' || a == "-") {
+            positional.push_back(a);
+            continue;
+        }
+        std::string value;
+        bool hasValue = false;
+        size_t eq = a.find('=');
+        if (a.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = a.substr(eq + 1);
+            a = a.substr(0, eq);
+            hasValue = true;
+        }
+        auto takeValue = [&]() -> bool {
+            if (hasValue) return true;
+            if (i + 1 >= args.size()) {
+                error = a + " needs a value";
+                return false;
+            }
+            value = args[++i];
+            return true;
+        };
+        auto noValue = [&]() -> bool {
+            if (hasValue) error = a + " takes no value";
+            return !hasValue;
+        };
+        if (a == "--") {
+            optionsDone = true;
+        } else if (a == "--help" || a == "-h") {
+            if (!noValue()) return Parsed::Error;
+            help = true;
+        } else if (a == "--json") {
+            if (!noValue()) return Parsed::Error;
+            o.json = true;
+        } else if (a == "--verbose" || a == "-v") {
+            if (!noValue()) return Parsed::Error;
+            o.verbose = true;
+        } else if (a == "--progress") {
+            if (!noValue()) return Parsed::Error;
+            o.progress = true;
+            watchOnly.push_back(a);
+        } else if (a == "--no-build") {
+            if (!noValue()) return Parsed::Error;
+            o.noBuild = true;
+            treeOnly.push_back(a);
+        } else if (a == "--seconds") {
+            if (!takeValue()) return Parsed::Error;
+            if (!parseSeconds(value, o.seconds)) {
+                error =
+                    "--seconds needs a number of seconds from 0 to 1000000, not \"" + value + "\"";
+                return Parsed::Error;
+            }
+            watchOnly.push_back(a);
+        } else if (a == "--invoke") {
+            if (!takeValue()) return Parsed::Error;
+            o.invokes.push_back(value);
+            watchOnly.push_back(a);
+        } else {
+            error = "unknown option " + a;
+            return Parsed::Error;
+        }
+    }
+
+    if (!positional.empty()) {
+        o.subcommand = positional[0];
+        if (!isSubcommand(o.subcommand)) {
+            error = "unknown subcommand \"" + o.subcommand +
+                    "\" (tree, invoke, command or watch; see kvq-host --help)";
+            o.subcommand.clear();
+            return Parsed::Error;
+        }
+    }
+    if (help) return Parsed::Help;
+    if (o.subcommand.empty()) {
+        error = "no subcommand given (tree, invoke, command or watch; see kvq-host --help)";
+        return Parsed::Error;
+    }
+    const std::string see = " (see kvq-host " + o.subcommand + " --help)";
+    if (!watchOnly.empty() && o.subcommand != "watch") {
+        error = watchOnly[0] + " belongs to watch, not " + o.subcommand;
+        return Parsed::Error;
+    }
+    if (!treeOnly.empty() && o.subcommand != "tree") {
+        error = treeOnly[0] + " belongs to tree, not " + o.subcommand;
+        return Parsed::Error;
+    }
+
+    size_t least = 2, most = 2;
+    if (o.subcommand == "invoke") least = most = 3;
+    if (o.subcommand == "command") least = 4, most = 5;
+    if (positional.size() < 2) {
+        error = o.subcommand + " needs the plug-in library LIB" + see;
+        return Parsed::Error;
+    }
+    if (positional.size() < least) {
+        error = o.subcommand + (o.subcommand == "invoke" ? " needs PATH" : " needs PATH and CODE") +
+                see;
+        return Parsed::Error;
+    }
+    if (positional.size() > most) {
+        error = "too many arguments for " + o.subcommand + ": \"" + positional[most] + "\"" + see;
+        return Parsed::Error;
+    }
+    o.library = positional[1];
+    if (o.library.empty()) {
+        error = "the library path is empty";
+        return Parsed::Error;
+    }
+    if (positional.size() > 2) {
+        o.path = positional[2];
+        if (!parsePath(o.path, o.names, error)) return Parsed::Error;
+    }
+    if (o.subcommand == "command") {
+        if (!parseCode(positional[3], o.code)) {
+            error = "CODE must be a 64-bit number (decimal, 0x hexadecimal or negative), not \"" +
+                    positional[3] + "\"";
+            return Parsed::Error;
+        }
+        if (positional.size() > 4) {
+            uint64_t w1;
+            if (!parseUnsigned(positional[4], UINT32_MAX, w1)) {
+                error = "W1 must be a 32-bit number (decimal or 0x hexadecimal), not \"" +
+                        positional[4] + "\"";
+                return Parsed::Error;
+            }
+            o.w1 = static_cast<uint32_t>(w1);
+        }
+    }
+    for (const std::string& p : o.invokes) {
+        std::vector<std::string> names;
+        if (!parsePath(p, names, error)) return Parsed::Error;
+        o.invokeNames.push_back(names);
+    }
+    return Parsed::Run;
+}
+
+} // namespace kvqhost

@@ -1,0 +1,49 @@
+// The kvq-host command line: its arguments, help texts and the subcommands
+// tree, invoke, command and watch, run against one plug-in library. Kept out
+// of main() so the tests can run the tool in-process.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace kvqhost {
+
+struct Options {
+    std::string subcommand; // "tree", "invoke", "command", "watch"; empty for the tool
+    std::string library;
+    std::string path;               // invoke, command
+    std::vector<std::string> names; // path split into names
+    uint64_t code = 289;            // command code (invoke: always 289)
+    std::optional<uint32_t> w1;     // command: first word; default the host target H
+    double seconds = 10;            // watch
+    std::vector<std::string> invokes;
+    std::vector<std::vector<std::string>> invokeNames;
+    bool json = false;
+    bool verbose = false;
+    bool progress = false;
+    bool noBuild = false;
+};
+
+enum class Parsed { Run, Help, Error };
+
+// `args` without the program name. On Error, `error` is one line.
+Parsed parseArguments(const std::vector<std::string>& args, Options& options, std::string& error);
+// Help for one subcommand, or for the tool when `subcommand` is empty.
+std::string helpText(const std::string& subcommand);
+
+// Numbers as users write them: decimal or 0x hexadecimal, no sign, at most `max`.
+bool parseUnsigned(const std::string& text, uint64_t max, uint64_t& value);
+// A command code: like parseUnsigned up to 2^64-1, or a negative decimal
+// (stored as its 64-bit two's complement).
+bool parseCode(const std::string& text, uint64_t& value);
+// Seconds: a non-negative decimal number, at most one million.
+bool parseSeconds(const std::string& text, double& value);
+
+// Runs the tool; returns the exit code (0 done, 1 the library or a path could
+// not be used, 2 bad arguments). Results go to `out`, errors to `err`, one line each.
+int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+} // namespace kvqhost

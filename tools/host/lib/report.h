@@ -1,0 +1,36 @@
+// How kvq-host shows what it sees: one line (text or JSON) per call-out of a
+// plug-in and per node of a tree walk. The JSON fields are listed in
+// tools/host/README.md; the text forms are meant for people.
+#pragma once
+
+#include "plugin.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kvqhost {
+
+// The path of a node for display, or none when it is not known.
+using PathLookup = std::function<std::optional<std::string>(Handle)>;
+
+std::string hex(uint32_t value);
+// Names of the set bits of a node's flags word (tag bits 28-31 not included).
+std::vector<std::string> nodeFlagNames(uint32_t flags);
+// Names of the set flag bits 24-27 of a value's header word.
+std::vector<std::string> attributeFlagNames(uint32_t header);
+// "nodeDestroyed" ... "lockedChanged" for observer operations 2..20, else "".
+const char* observerEventName(int32_t operation);
+// The (1,207) and (1,11) queries, which only serve the request that follows.
+bool isQuery(const Call& call);
+
+// One line for a call-out: "[   1.234] fired 321 Quillport/Button 1 (CTS)".
+std::string callLine(const Call& call, const PathLookup& pathOf, bool json);
+// A node and its attributes: text form is one line for the node and one per
+// attribute, indented by depth; JSON form is one line.
+std::string treeLines(const TreeEntry& entry, bool json);
+// "[   1.234] " for lines that the tool adds itself.
+std::string timePrefix(double seconds);
+
+} // namespace kvqhost

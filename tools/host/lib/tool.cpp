@@ -1,0 +1,283 @@
+// The subcommands of kvq-host, each a short session with one plug-in: load,
+// attach, build, do the work, print what the plug-in reported, detach.
+#include "cli.h"
+#include "json.h"
+#include "nodePath.h"
+#include "plugin.h"
+#include "report.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <map>
+#include <set>
+
+namespace kvqhost {
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+void onInterrupt(int) {
+    interrupted = 1;
+}
+
+constexpr uint32_t kSliceMs = 200; // the watch loop looks at Ctrl+C and progress this often
+
+std::string secondsText(double seconds) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g", seconds);
+    return buf;
+}
+
+class Session {
+public:
+    Session(Plugin& plugin, const Options& options, std::ostream& out, std::ostream& err)
+        : p_(plugin), o_(options), out_(out), err_(err) {}
+
+    int run() {
+        if (!p_.attach()) {
+            err_ << "kvq-host: \"" << o_.library
+                 << "\" refused attach: the library has no plug-in object\n";
+            return 1;
+        }
+        if (o_.subcommand == "tree") return tree();
+        if (o_.subcommand == "watch") return watch();
+        return command();
+    }
+
+private:
+    // Which recorded calls a phase prints.
+    enum class Show { Errors, Reports, ReportsNoObserver };
+
+    void line(const std::string& text) { out_ << text << '\n' << std::flush; }
+
+    bool shown(const Call& c, Show show) const {
+        if (o_.verbose) return true;
+        if (isQuery(c)) return false;
+        switch (show) {
+        case Show::Errors:
+            return c.is(1, 304);
+        case Show::Reports:
+            return true;
+        case Show::ReportsNoObserver:
+            return c.category() != 3;
+        }
+        return true;
+    }
+
+    // Prints the calls recorded since the last look; returns how many observer
+    // events were held back.
+    size_t showCalls(Show show) {
+        std::vector<Call> calls = p_.callsSince(seen_);
+        seen_ += calls.size();
+        size_t held = 0;
+        for (const Call& c : calls) {
+            if (c.is(3, 2) && c.observerKnown) gone_.insert(c.observedNode);
+            if (c.is(3, 11)) gone_.insert(c.arg(0));
+            if (shown(c, show))
+                line(callLine(c, pathLookup(), o_.json));
+            else if (c.category() == 3)
+                ++held;
+        }
+        return held;
+    }
+
+    PathLookup pathLookup() {
+        return [this](Handle h) { return pathOf(h); };
+    }
+
+    // Paths come from the walk; a node the walk did not see is looked up through
+    // its parents, but only while the plug-in is there and the node is not known
+    // to be gone.
+    std::optional<std::string> pathOf(Handle h) {
+        if (!h) return std::nullopt;
+        auto it = paths_.find(h);
+        if (it != paths_.end()) return it->second;
+        if (p_.detached() || gone_.count(h) || !root_) return std::nullopt;
+        std::vector<std::string> names;
+        Handle n = h;
+        for (int depth = 0; n && depth < 256; ++depth) {
+            if (n == root_) {
+                std::reverse(names.begin(), names.end());
+                return paths_[h] = formatPath(names);
+            }
+            names.push_back(p_.name(n));
+            n = p_.parent(n);
+        }
+        return std::nullopt;
+    }
+
+    void open() {
+        if (!o_.noBuild) p_.build();
+        root_ = p_.root();
+    }
+
+    void finish(Show show) {
+        p_.detach();
+        size_t held = showCalls(show);
+        if (o_.subcommand == "watch") {
+            if (o_.json)
+                line(JsonObject()
+                         .real("t", p_.secondsSinceLoad())
+                         .text("event", "detached")
+                         .number("observerEvents", static_cast<int64_t>(held))
+                         .str());
+            else
+                line(timePrefix(p_.secondsSinceLoad()) + "detached, " + std::to_string(held) +
+                     " observer events while the tree was destroyed" +
+                     (held ? " (shown with --verbose)" : ""));
+        }
+    }
+
+    Handle findNode(const std::vector<std::string>& names, const std::string& path) {
+        std::string error;
+        Handle node = p_.find(names, &error);
+        if (!node) err_ << "kvq-host: unknown path \"" << path << "\": " << error << '\n';
+        return node;
+    }
+
+    void result(Handle node, uint64_t code, int64_t value) {
+        std::optional<std::string> path = pathOf(node);
+        if (o_.json) {
+            JsonObject j;
+            j.real("t", p_.secondsSinceLoad()).text("event", "result");
+            j.number("code", static_cast<int64_t>(code)).text("node", hex(node));
+            if (path)
+                j.text("path", *path);
+            else
+                j.null("path");
+            line(j.number("value", value).str());
+        } else {
+            line(timePrefix(p_.secondsSinceLoad()) + "result " + std::to_string(value) +
+                 " of command " + std::to_string(code) + " on " +
+                 (path ? (path->empty() ? "(root)" : *path) : hex(node)));
+        }
+    }
+
+    int tree() {
+        open();
+        showCalls(Show::Errors);
+        for (const TreeEntry& e : p_.walk(root_))
+            line(treeLines(e, o_.json));
+        finish(Show::Errors);
+        return 0;
+    }
+
+    int command() {
+        open();
+        showCalls(Show::Errors);
+        Handle node = findNode(o_.names, o_.path);
+        if (!node) {
+            finish(Show::Errors);
+            return 1;
+        }
+        uint64_t code = o_.subcommand == "invoke" ? 289 : o_.code;
+        int64_t value = p_.command(node, code, o_.w1.value_or(p_.hostTarget()));
+        showCalls(Show::Reports);
+        result(node, code, value);
+        finish(Show::Reports);
+        return 0;
+    }
+
+    int watch() {
+        open();
+        std::vector<TreeEntry> entries = p_.walk(root_);
+        for (const TreeEntry& e : entries)
+            paths_[e.handle] = formatPath(e.path);
+        showCalls(Show::Reports); // what the plug-in announced while it built
+
+        std::vector<Handle> targets;
+        for (size_t i = 0; i < o_.invokeNames.size(); ++i) {
+            Handle node = findNode(o_.invokeNames[i], o_.invokes[i]);
+            if (!node) {
+                finish(Show::ReportsNoObserver);
+                return 1;
+            }
+            targets.push_back(node);
+        }
+
+        size_t observing = 0;
+        for (const TreeEntry& e : entries)
+            if (p_.observe(e.handle)) ++observing;
+        if (o_.json)
+            line(JsonObject()
+                     .real("t", p_.secondsSinceLoad())
+                     .text("event", "watching")
+                     .number("nodes", static_cast<int64_t>(entries.size()))
+                     .number("observers", static_cast<int64_t>(observing))
+                     .real("seconds", o_.seconds)
+                     .str());
+        else
+            line(timePrefix(p_.secondsSinceLoad()) + "watching " + std::to_string(entries.size()) +
+                 " nodes (" + std::to_string(observing) + " observers) for " +
+                 secondsText(o_.seconds) + " s");
+
+        for (Handle node : targets) {
+            int64_t value = p_.command(node, 289, p_.hostTarget());
+            showCalls(Show::Reports);
+            result(node, 289, value);
+        }
+
+        interrupted = 0;
+        auto previous = std::signal(SIGINT, onInterrupt);
+        double start = p_.secondsSinceLoad();
+        double end = start + o_.seconds;
+        long lastReport = -1;
+        for (;;) {
+            double now = p_.secondsSinceLoad();
+            if (interrupted || now >= end) break;
+            double left = end - now;
+            Plugin::pump(static_cast<uint32_t>(std::min<double>(left * 1000 + 1, kSliceMs)));
+            showCalls(Show::Reports);
+            long elapsed = static_cast<long>(p_.secondsSinceLoad() - start);
+            if (o_.progress && elapsed != lastReport) {
+                lastReport = elapsed;
+                err_ << "kvq-host: watching, " << elapsed << " of " << o_.seconds << " s, "
+                     << p_.callCount() << " calls so far\n"
+                     << std::flush;
+            }
+        }
+        std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+        if (interrupted)
+            line(o_.json ? JsonObject()
+                               .real("t", p_.secondsSinceLoad())
+                               .text("event", "interrupted")
+                               .str()
+                         : timePrefix(p_.secondsSinceLoad()) + "interrupted");
+        finish(Show::ReportsNoObserver);
+        return 0;
+    }
+
+    Plugin& p_;
+    const Options& o_;
+    std::ostream& out_;
+    std::ostream& err_;
+    size_t seen_ = 0;
+    Handle root_ = 0;
+    std::map<Handle, std::string> paths_;
+    std::set<Handle> gone_;
+};
+
+} // namespace
+
+int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    Options o;
+    std::string error;
+    switch (parseArguments(args, o, error)) {
+    case Parsed::Help:
+        out << helpText(o.subcommand);
+        return 0;
+    case Parsed::Error:
+        err << "kvq-host: " << error << '\n';
+        return 2;
+    case Parsed::Run:
+        break;
+    }
+    std::unique_ptr<Plugin> plugin = Plugin::load(o.library, error);
+    if (!plugin) {
+        err << "kvq-host: " << error << '\n';
+        return 1;
+    }
+    return Session(*plugin, o, out, err).run();
+}
+
+} // namespace kvqhost
