@@ -1,0 +1,12 @@
+// The module's record of the operating-system version, filled on first use
+// and kept for the life of the module.
+#pragma once
+
+#include <cstdint>
+
+uint32_t osMajorVersion();
+uint32_t osPlatformId();
+// Message-only windows exist outside the Windows 95 family from version 5 on.
+bool messageOnlySupported();
+// Makes the next query read the version again (tests that change it).
+void forgetOsVersion();

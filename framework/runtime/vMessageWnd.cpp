@@ -1,0 +1,60 @@
+#include "runtime/vMessageWnd.h"
+
+#include "entry/hostRequests.h"
+#include "entry/library.h"
+#include "runtime/osVersion.h"
+
+vMessageWnd::vMessageWnd(const char* className_, vMessageWnd* owner)
+    : owner(owner), parentHwnd(plat::messageOnlyParent()) {
+    className.set(className_, false);
+}
+
+vMessageWnd::~vMessageWnd() {
+    if (hwnd != nullptr) {
+        // No message may reach the object from here on.
+        plat::setWindowUserData(hwnd, 0);
+        plat::destroyWindow(hwnd);
+        hwnd = nullptr;
+    }
+}
+
+plat::Window vMessageWnd::init() {
+    if (hwnd != nullptr) return nullptr;
+    hwnd = onCreateWindow();
+    if (hwnd != nullptr) {
+        onWindowCreated();
+        onWindowReady();
+        return hwnd;
+    }
+    reportError("vMessageWnd:init()", -2);
+    return nullptr;
+}
+
+plat::Window vMessageWnd::onCreateWindow() {
+    if (!plat::classRegistered(moduleInstance, className.text()) &&
+        !plat::registerClass(moduleInstance, className.text(), &vMessageWnd::frameworkWndProc)) {
+        reportError("vMessageWnd:onCreateWindow()", -2);
+        return nullptr;
+    }
+    if (owner != nullptr) parentHwnd = owner->hwnd;
+    if (parentHwnd == plat::messageOnlyParent() && !messageOnlySupported()) parentHwnd = nullptr;
+    return plat::createWindow(className.text(), text(), parentHwnd, moduleInstance, this);
+}
+
+void vMessageWnd::onWindowCreated() {}
+void vMessageWnd::onWindowReady() {}
+
+intptr_t vMessageWnd::windowProc(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    return plat::defWindowProc(hwnd, message, wParam, lParam);
+}
+
+intptr_t KVQ_CALLBACK vMessageWnd::frameworkWndProc(plat::Window window, uint32_t message,
+                                                    uintptr_t wParam, intptr_t lParam) {
+    if (message == plat::kWmCreate)
+        plat::setWindowUserData(window, reinterpret_cast<intptr_t>(plat::createParamOf(lParam)));
+    else if (message == plat::kWmInitDialog)
+        plat::setWindowUserData(window, lParam);
+    auto* object = reinterpret_cast<vMessageWnd*>(plat::windowUserData(window));
+    if (object != nullptr) return object->windowProc(message, wParam, lParam);
+    return plat::defWindowProc(window, message, wParam, lParam);
+}

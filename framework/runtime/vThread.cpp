@@ -1,0 +1,63 @@
+#include "runtime/vThread.h"
+
+vThread::vThread(int32_t autoDelete) : autoDelete(autoDelete) {}
+
+vThread::~vThread() {
+    stop();
+}
+
+void vThread::onStarted() {}
+void vThread::onStopped() {}
+uint32_t vThread::run() {
+    return static_cast<uint32_t>(autoDelete);
+}
+void vThread::reserved() {}
+
+void vThread::start(int priority) {
+    if (threadHandle != nullptr) {
+        plat::setThreadPriority(threadHandle, priority);
+        return;
+    }
+    mutex = plat::createMutex();
+    running.store(1, std::memory_order_release);
+    threadHandle = plat::createThread(kStackSize, &vThread::threadRoutine, this, &threadId);
+    if (threadHandle == nullptr) {
+        running.store(0, std::memory_order_release);
+        return;
+    }
+    plat::setThreadPriority(threadHandle, priority);
+    onStarted();
+}
+
+void vThread::stop() {
+    if (mutex != nullptr) {
+        plat::lockMutex(mutex);
+        running.store(0, std::memory_order_release);
+        plat::unlockMutex(mutex);
+    } else {
+        running.store(0, std::memory_order_release);
+    }
+    if (threadHandle == nullptr) return;
+    // A worker that destroys its own object must not wait for itself.
+    if (plat::currentThreadId() != threadId) plat::waitThread(threadHandle, kStopWaitMs);
+    plat::closeThread(threadHandle);
+    plat::closeMutex(mutex);
+    threadHandle = nullptr;
+    mutex = nullptr;
+    onStopped();
+}
+
+void vThread::lock() {
+    plat::lockMutex(mutex);
+}
+void vThread::unlock() {
+    plat::unlockMutex(mutex);
+}
+
+uint32_t KVQ_CALLBACK vThread::threadRoutine(void* param) {
+    if (param == nullptr) return 0;
+    auto* self = static_cast<vThread*>(param);
+    uint32_t result = self->run();
+    if (result != 0) delete self;
+    return result;
+}

@@ -1,0 +1,45 @@
+// vThread: the base of work that runs beside the host's thread. A derived
+// class overrides `run` with a loop that lasts while `running` is set; `start`
+// creates the worker (64 KiB stack, the given priority) and its mutex, `stop`
+// clears `running` under the mutex and waits at most 2000 ms for the worker.
+// The mutex guards `running` and whatever the worker shares with the host's
+// thread; it is held only for the few instructions that touch that state.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <atomic>
+#include <cstdint>
+
+class vThread {
+public:
+    static constexpr uint32_t kStackSize = 65536;
+    static constexpr uint32_t kStopWaitMs = 2000;
+
+    explicit vThread(int32_t autoDelete);
+    vThread(const vThread&) = delete;
+    vThread& operator=(const vThread&) = delete;
+    virtual ~vThread();
+
+    virtual void onStarted();
+    virtual void onStopped();
+    virtual uint32_t run();
+    virtual void reserved();
+
+    void start(int priority);
+    void stop();
+
+    void lock();
+    void unlock();
+    bool isRunning() const { return running.load(std::memory_order_acquire) != 0; }
+    bool isStarted() const { return threadHandle != nullptr; }
+
+private:
+    static uint32_t KVQ_CALLBACK threadRoutine(void* param);
+
+    plat::Handle threadHandle = nullptr;
+    uint32_t threadId = 0;
+    int32_t autoDelete;
+    std::atomic<int32_t> running{0};
+    plat::Handle mutex = nullptr;
+};
