@@ -259,6 +259,10 @@ TEST_F(PlatformSerial, EventWaitReportsPendingDataAtOnceAndLaterArrivalsWhenThey
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 2), "xy");
     plat::closeWaitObject(wait);
     EXPECT_EQ(plat::serialWaitEvent(port, wait, &mask), plat::kWaitFailed);
+
+    plat::testing::failWaitObjectCreation(true);
+    EXPECT_EQ(plat::createWaitObject(), nullptr);
+    plat::testing::resetSeams();
 }
 
 TEST_F(PlatformSerial, AWatcherDoesNotSpinWhileInputWaitsUnreadYetSeesEveryArrival) {

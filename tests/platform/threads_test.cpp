@@ -70,6 +70,13 @@ TEST(PlatformThreads, StartsAtOnceAndWaitIsBoundedInMilliseconds) {
     EXPECT_EQ(plat::testing::liveThreads(), before);
     EXPECT_FALSE(plat::waitThread(thread, 0)); // a closed handle is no thread
     EXPECT_EQ(plat::createThread(65536, nullptr, nullptr, nullptr), nullptr);
+
+    plat::testing::failThreadCreation(true);
+    Gate never;
+    EXPECT_EQ(plat::createThread(65536, holdUntilOpen, &never, nullptr), nullptr);
+    plat::testing::resetSeams();
+    EXPECT_EQ(plat::testing::liveThreads(), before);
+    EXPECT_FALSE(never.entered);
 }
 
 TEST(PlatformThreads, IdlePriorityIsTheSchedulersIdleClass) {

@@ -90,6 +90,8 @@ struct WaitRecord {
     }
 };
 
+std::atomic<bool> waitObjectCreationFails{false};
+
 detail::HandleTable<Device>& devices() {
     static auto* table = new detail::HandleTable<Device>(detail::HandleKind::serial);
     return *table;
@@ -516,6 +518,7 @@ int serialWrite(Handle port, const void* buffer, uint32_t count) {
 }
 
 Handle createWaitObject() {
+    if (waitObjectCreationFails.load()) return nullptr;
     auto record = std::make_shared<WaitRecord>();
     record->epollFd = epoll_create1(EPOLL_CLOEXEC);
     if (record->epollFd < 0) return nullptr;
@@ -609,6 +612,9 @@ bool serialModemStatus(Handle port, uint32_t* status) {
 }
 
 namespace testing {
+void failWaitObjectCreation(bool fail) {
+    waitObjectCreationFails = fail;
+}
 int liveWaitObjects() {
     return waitObjects().live();
 }

@@ -16,6 +16,10 @@ namespace testing {
 KVQ_PLATFORM_API void failClassRegistration(bool fail);
 // While set, createWindow fails (returns null) before sending any message.
 KVQ_PLATFORM_API void failWindowCreation(bool fail);
+// While set, createThread fails (returns null) without starting anything.
+KVQ_PLATFORM_API void failThreadCreation(bool fail);
+// While set, createWaitObject fails (returns null).
+KVQ_PLATFORM_API void failWaitObjectCreation(bool fail);
 // Makes getVersion report the given platform id and major version (minor 0).
 KVQ_PLATFORM_API void overrideVersion(uint32_t platformId, uint32_t major);
 // Back to the version the platform normally reports.

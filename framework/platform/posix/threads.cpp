@@ -63,6 +63,7 @@ detail::HandleTable<MutexRecord>& mutexes() {
 }
 
 std::atomic<int> runningWorkers{0};
+std::atomic<bool> threadCreationFails{false};
 
 void* workerMain(void* arg) {
     // The worker holds its own reference; the record outlives a closed handle.
@@ -86,7 +87,7 @@ void* workerMain(void* arg) {
 } // namespace
 
 Handle createThread(uint32_t stackSize, ThreadRoutine routine, void* param, uint32_t* threadId) {
-    if (!routine) return nullptr;
+    if (!routine || threadCreationFails.load()) return nullptr;
     auto record = std::make_shared<ThreadRecord>();
     record->routine = routine;
     record->param = param;
@@ -191,6 +192,9 @@ void closeMutex(Handle mutex) {
 }
 
 namespace testing {
+void failThreadCreation(bool fail) {
+    threadCreationFails = fail;
+}
 int liveThreads() {
     return runningWorkers.load();
 }

@@ -419,6 +419,8 @@ void restoreVersion() {
 }
 
 void resetSeams() {
+    failThreadCreation(false);
+    failWaitObjectCreation(false);
     std::lock_guard<std::mutex> guard(state().lock);
     state().failRegistration = false;
     state().failCreation = false;
