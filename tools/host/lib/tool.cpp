@@ -69,12 +69,21 @@ private:
     size_t showCalls(Show show) {
         std::vector<Call> calls = p_.callsSince(seen_);
         seen_ += calls.size();
-        size_t held = 0;
+        // What the batch says is gone is not asked about, not even for an
+        // earlier line of the same batch.
         for (const Call& c : calls) {
             if (c.is(3, 2) && c.observerKnown) gone_.insert(c.observedNode);
-            if (c.is(3, 11)) gone_.insert(c.arg(0));
+            if (c.is(3, 7) || c.is(3, 11)) gone_.insert(c.arg(0));
+        }
+        size_t held = 0;
+        for (const Call& c : calls) {
+            PathLookup attributeName = [this, &c](Handle a) -> std::optional<std::string> {
+                if (p_.detached() || !a || gone_.count(a) || gone_.count(c.observedNode))
+                    return std::nullopt;
+                return p_.valueName(a);
+            };
             if (shown(c, show))
-                line(callLine(c, pathLookup(), o_.json));
+                line(callLine(c, pathLookup(), o_.json, attributeName));
             else if (c.category() == 3)
                 ++held;
         }
@@ -167,7 +176,7 @@ private:
         showCalls(Show::Errors);
         Handle node = findNode(o_.names, o_.path);
         if (!node) {
-            finish(Show::Errors);
+            finish(Show::Reports);
             return 1;
         }
         uint64_t code = o_.subcommand == "invoke" ? 289 : o_.code;
