@@ -1,0 +1,73 @@
+#include "plugin/vStatusLineNode.h"
+
+#include "runtime/osVersion.h"
+#include "tree/vNodeWatch.h"
+
+#include <cstdio>
+
+namespace {
+const char* const kButtonNames[vStatusLineNode::kButtons] = {"Button 1 (CTS)", "Button 2 (DSR)",
+                                                             "Button 3 (RLSD)", "Button 4 (RING)"};
+// Each button follows the line its label names.
+const uint32_t kButtonLines[vStatusLineNode::kButtons] = {plat::kModemCts, plat::kModemDsr,
+                                                          plat::kModemRlsd, plat::kModemRing};
+} // namespace
+
+plat::Handle openComPort(int number) {
+    plat::SerialOpenOptions options;
+    options.inheritable = true;
+    options.nullDacl = osPlatformId() == 2;
+    char name[8] = {};
+    std::snprintf(name, sizeof name, "COM%d", number);
+    return plat::serialOpen(name, &options);
+}
+
+uint32_t vStatusLineNode::lineFlag(int index) {
+    return kButtonLines[index];
+}
+
+vStatusLineNode::vStatusLineNode(const char* name)
+    : vTreeNode(name, nullptr, nullptr, nullptr), vMessageWnd(name, nullptr), vThread(0) {
+    for (int i = 0; i < kButtons; ++i) {
+        buttons[i] = new vAssignmentButton(kButtonNames[i], this, nullptr, nullptr);
+        watchNode(buttons[i]);
+    }
+    portHandle = openComPort(kComPort);
+}
+
+vStatusLineNode::~vStatusLineNode() {
+    // The worker reads the port: it stops before the port closes, whoever
+    // destroys the node.
+    vThread::stop();
+    if (portHandle != nullptr) {
+        plat::serialClose(portHandle);
+        portHandle = nullptr;
+    }
+}
+
+uint32_t vStatusLineNode::run() {
+    uint32_t previous = 0;
+    plat::Window target = window();
+    while (isRunning()) {
+        plat::sleep(1);
+        uint32_t status = 0;
+        if (!plat::serialModemStatus(portHandle, &status)) continue;
+        for (int i = 0; i < kButtons; ++i) {
+            uint32_t flag = kButtonLines[i];
+            if (((previous ^ status) & flag) != 0)
+                plat::postMessage(target, lineChanged, static_cast<uintptr_t>(i),
+                                  static_cast<intptr_t>(status & flag));
+        }
+        previous = status;
+    }
+    return vThread::run();
+}
+
+intptr_t vStatusLineNode::windowProc(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    if (message == lineChanged && wParam < kButtons && buttons[wParam] != nullptr) {
+        vAssignmentButton* button = buttons[wParam];
+        button->setActive(lParam != 0);
+        if (lParam != 0) button->fireEvent();
+    }
+    return vMessageWnd::windowProc(message, wParam, lParam);
+}
