@@ -1,9 +1,11 @@
 // The host library's recording host entry, fed records directly: answers,
 // copies of records and texts, routing by context word, host observers.
 #include "lib/plugin.h"
+#include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 
 using kvqhost::Call;
@@ -208,6 +210,41 @@ TEST(HostEntry, ObserverEventsReachTheirHostObserver) {
     EXPECT_EQ(FakeProxies::count(1, 2), 1u);
     EXPECT_EQ(FakeProxies::count(3, 1), 2u);
     EXPECT_EQ(FakeProxies::received.back().object, proxyB);
+}
+
+} // namespace
+
+namespace {
+
+int posted = 0;
+intptr_t KVQ_CALLBACK countingProc(plat::Window window, uint32_t message, uintptr_t wParam,
+                                   intptr_t lParam) {
+    if (message == plat::kWmUser + 7) ++posted;
+    return plat::defWindowProc(window, message, wParam, lParam);
+}
+
+TEST(HostPump, RunsTheMessageLoopForItsTimeOrUntilDone) {
+    using Clock = std::chrono::steady_clock;
+    static char instance;
+    ASSERT_TRUE(plat::registerClass(&instance, "kvqHostPumpTest", countingProc));
+    plat::Window w =
+        plat::createWindow("kvqHostPumpTest", "", plat::messageOnlyParent(), &instance, nullptr);
+    ASSERT_NE(w, nullptr);
+
+    posted = 0;
+    ASSERT_TRUE(plat::postMessage(w, plat::kWmUser + 7, 0, 0));
+    auto start = Clock::now();
+    EXPECT_TRUE(Plugin::pumpUntil([] { return posted == 1; }, 10000));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5)) << "returns once done";
+    EXPECT_FALSE(Plugin::pumpUntil([] { return posted == 2; }, 60));
+
+    start = Clock::now();
+    ASSERT_TRUE(plat::postMessage(w, plat::kWmUser + 7, 0, 0));
+    ASSERT_TRUE(plat::postMessage(w, plat::kWmUser + 7, 0, 0));
+    EXPECT_GE(Plugin::pump(80), 2);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(80)) << "runs for its whole time";
+    EXPECT_EQ(posted, 3);
+    plat::destroyWindow(w);
 }
 
 } // namespace

@@ -69,6 +69,9 @@ TEST(HostSample, WalksTheTreeWithTypesValuesAndAttributes) {
     EXPECT_EQ(p->recordSize(), 112u);
     EXPECT_EQ(p->displayName().value_or(""), "Sample");
     EXPECT_EQ(p->root(), p->pluginObject());
+    EXPECT_EQ(p->hostData(), 0u);
+    p->setHostData(0xC0DE);
+    EXPECT_EQ(p->hostData(), 0xC0DEu);
 
     std::vector<kvqhost::TreeEntry> tree = p->walk();
     ASSERT_GE(tree.size(), 5u);

@@ -102,9 +102,11 @@ const char* kindName(ValueKind kind) {
 
 std::unique_ptr<Plugin> Plugin::load(const std::string& path, std::string& error) {
     std::string file = path;
-#if !defined(_WIN32)
-    // Without a slash the loader would search the library path, not the folder
-    // the user is in.
+    // Without a folder the system's loader would search its own list of places
+    // (and might find another file of that name); the user means this folder.
+#if defined(_WIN32)
+    if (file.find_first_of("/\\:") == std::string::npos) file = ".\\" + file;
+#else
     if (file.find('/') == std::string::npos) file = "./" + file;
 #endif
     if (std::FILE* f = std::fopen(file.c_str(), "rb")) {
@@ -581,6 +583,10 @@ int Plugin::pump(uint32_t ms) {
         dispatched += plat::pumpMessages(static_cast<uint32_t>(left));
     }
     return dispatched;
+}
+
+int Plugin::pumpOnce(uint32_t maxWaitMs) {
+    return plat::pumpMessages(maxWaitMs);
 }
 
 bool Plugin::pumpUntil(const std::function<bool()>& done, uint32_t ms) {

@@ -202,6 +202,9 @@ public:
     // Runs the message loop of this thread for `ms` milliseconds; returns how many
     // messages and timers were dispatched.
     static int pump(uint32_t ms);
+    // Dispatches what is due, waiting at most `maxWaitMs` for the first message or
+    // timer; returns as soon as something was dispatched, with the count.
+    static int pumpOnce(uint32_t maxWaitMs);
     // Runs it until `done` holds (checked after every dispatch and at least every
     // 50 ms) or `ms` passed; returns whether `done` held.
     static bool pumpUntil(const std::function<bool()>& done, uint32_t ms);

@@ -119,7 +119,8 @@ std::string timePrefix(double seconds) {
     return buf;
 }
 
-std::string callLine(const Call& c, const PathLookup& pathOf, bool json) {
+std::string callLine(const Call& c, const PathLookup& pathOf, bool json,
+                     const PathLookup& attributeName) {
     JsonObject j;
     j.real("t", c.seconds);
     std::string text;
@@ -181,7 +182,13 @@ std::string callLine(const Call& c, const PathLookup& pathOf, bool json) {
                 jsonPath("itemPath", item);
                 text += shownPath(path(item), item);
             } else {
-                text += hex(item);
+                std::optional<std::string> name =
+                    attributeName ? attributeName(item) : std::nullopt;
+                if (name)
+                    j.text("itemName", *name);
+                else
+                    j.null("itemName");
+                text += name ? "@" + *name : hex(item);
             }
             if (argumentOf(c.operation()) == EventArgument::ItemBefore) {
                 j.text("before", hex(c.arg(2)));

@@ -26,7 +26,9 @@ const char* observerEventName(int32_t operation);
 bool isQuery(const Call& call);
 
 // One line for a call-out: "[   1.234] fired 321 Quillport/Button 1 (CTS)".
-std::string callLine(const Call& call, const PathLookup& pathOf, bool json);
+// `attributeName` names the attribute of an attribute event, when it can.
+std::string callLine(const Call& call, const PathLookup& pathOf, bool json,
+                     const PathLookup& attributeName = nullptr);
 // A node and its attributes: text form is one line for the node and one per
 // attribute, indented by depth; JSON form is one line.
 std::string treeLines(const TreeEntry& entry, bool json);

@@ -235,7 +235,7 @@ private:
             double now = p_.secondsSinceLoad();
             if (interrupted || now >= end) break;
             double left = end - now;
-            Plugin::pump(static_cast<uint32_t>(std::min<double>(left * 1000 + 1, kSliceMs)));
+            Plugin::pumpOnce(static_cast<uint32_t>(std::min<double>(left * 1000 + 1, kSliceMs)));
             showCalls(Show::Reports);
             long elapsed = static_cast<long>(p_.secondsSinceLoad() - start);
             if (o_.progress && elapsed != lastReport) {
