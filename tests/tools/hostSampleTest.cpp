@@ -1,12 +1,14 @@
 // The host library and the kvq-host tool against the sample plug-in, through
 // the real library boundary. Each test loads its own copy of the library, so
 // the plug-in object is fresh whatever the loader keeps of an earlier load.
+#include "childProcess.h"
 #include "lib/cli.h"
 #include "lib/plugin.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -275,6 +277,19 @@ TEST(HostSampleTool, PrintsTreeInvocationsAndEvents) {
     EXPECT_NE(events[2].find("\"name\":\"attributeChanged\""), std::string::npos);
     EXPECT_NE(events[2].find("\"path\":\"Functions/Run\""), std::string::npos);
     EXPECT_NE(events[2].find("\"itemName\":\"last\""), std::string::npos);
+}
+
+TEST(HostSampleTool, CtrlCEndsAWatchWithADetach) {
+    SampleCopy copy;
+    ASSERT_TRUE(copy.ok());
+    ChildProcess p({KVQ_BIN_DIR "/kvq-host", "watch", copy.path(), "--seconds", "300"});
+    ASSERT_TRUE(p.started());
+    ASSERT_NE(p.waitFor("watching", 30000), "");
+    kill(p.pid(), SIGINT);
+    EXPECT_NE(p.waitFor("interrupted", 30000), "");
+    EXPECT_NE(p.waitFor("unload module", 30000), "");
+    EXPECT_NE(p.waitFor("detached", 30000), "");
+    EXPECT_EQ(p.wait(30000), 0);
 }
 
 } // namespace

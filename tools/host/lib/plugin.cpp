@@ -469,10 +469,13 @@ Handle Plugin::observe(Handle node) {
     }
     Handle proxy = word(call(3, -1, node, {o->handle}));
     std::lock_guard<std::mutex> guard(registry().lock);
-    if (!proxy)
+    if (!proxy || hostHandleOfProxy_.count(proxy)) {
+        // None, or a handle already in use: the plug-in gave nothing we can end.
         observers_.erase(o->handle);
-    else
-        o->proxy = proxy;
+        return 0;
+    }
+    o->proxy = proxy;
+    hostHandleOfProxy_[proxy] = o->handle;
     return proxy;
 }
 
@@ -481,10 +484,11 @@ bool Plugin::unobserve(Handle proxy) {
     Handle hostHandle = 0;
     {
         std::lock_guard<std::mutex> guard(registry().lock);
-        for (const auto& [h, o] : observers_)
-            if (o->proxy == proxy) hostHandle = h;
+        auto it = hostHandleOfProxy_.find(proxy);
+        if (it == hostHandleOfProxy_.end()) return false;
+        hostHandle = it->second;
+        hostHandleOfProxy_.erase(it);
     }
-    if (!hostHandle) return false;
     call(3, 1, proxy);
     std::lock_guard<std::mutex> guard(registry().lock);
     observers_.erase(hostHandle);
@@ -495,8 +499,8 @@ void Plugin::unobserveAll() {
     std::vector<Handle> proxies;
     {
         std::lock_guard<std::mutex> guard(registry().lock);
-        for (const auto& [h, o] : observers_)
-            proxies.push_back(o->proxy);
+        for (const auto& [proxy, h] : hostHandleOfProxy_)
+            proxies.push_back(proxy);
     }
     for (Handle p : proxies)
         unobserve(p);

@@ -233,6 +233,7 @@ private:
     // Guarded by the process-wide lock of the host entry.
     std::vector<Call> calls_;
     std::map<Handle, std::unique_ptr<HostObserver>> observers_; // by host handle
+    std::map<Handle, Handle> hostHandleOfProxy_;
 };
 
 // Call-outs that carried a context word no plug-in owns.

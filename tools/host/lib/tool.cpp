@@ -188,6 +188,15 @@ private:
     }
 
     int watch() {
+        // Ctrl+C from here on ends the watch early but still detaches.
+        interrupted = 0;
+        auto previous = std::signal(SIGINT, onInterrupt);
+        int code = watchSession();
+        std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+        return code;
+    }
+
+    int watchSession() {
         open();
         std::vector<TreeEntry> entries = p_.walk(root_);
         for (const TreeEntry& e : entries)
@@ -226,8 +235,6 @@ private:
             result(node, 289, value);
         }
 
-        interrupted = 0;
-        auto previous = std::signal(SIGINT, onInterrupt);
         double start = p_.secondsSinceLoad();
         double end = start + o_.seconds;
         long lastReport = -1;
@@ -245,7 +252,6 @@ private:
                      << std::flush;
             }
         }
-        std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
         if (interrupted)
             line(o_.json ? JsonObject()
                                .real("t", p_.secondsSinceLoad())
