@@ -271,14 +271,14 @@ TEST_F(PlatformWindows, TimerPeriodHasATenMillisecondFloor) {
     EXPECT_EQ(plat::testing::liveTimers(), timersBefore + 1);
     auto ticks = pumpFor(plat::kWmTimer, 6);
     ASSERT_GE(ticks.size(), 6u);
-    // Asked for 0 ms, ticks come at least 10 ms apart (with slack for the dispatch itself).
-    EXPECT_GE(duration_cast<microseconds>(ticks[0].at - armed).count(), 9500);
-    for (size_t i = 0; i < ticks.size(); ++i) {
-        EXPECT_EQ(ticks[i].window, w);
-        EXPECT_EQ(ticks[i].wParam, 77u);
-        if (i > 0) {
-            EXPECT_GE(duration_cast<microseconds>(ticks[i].at - ticks[i - 1].at).count(), 8000);
-        }
+    // Asked for 0 ms: the first tick comes no sooner than 10 ms after arming, and at
+    // most one tick per 10 ms however late the dispatches run.
+    EXPECT_GE(duration_cast<microseconds>(ticks[0].at - armed).count(), 10000);
+    auto window = duration_cast<milliseconds>(ticks.back().at - armed).count();
+    EXPECT_LE(static_cast<long long>(ticks.size()), window / 10 + 1);
+    for (const Seen& tick : ticks) {
+        EXPECT_EQ(tick.window, w);
+        EXPECT_EQ(tick.wParam, 77u);
     }
     EXPECT_TRUE(plat::killTimer(w, 77));
     EXPECT_FALSE(plat::killTimer(w, 77));
@@ -287,12 +287,12 @@ TEST_F(PlatformWindows, TimerPeriodHasATenMillisecondFloor) {
 TEST_F(PlatformWindows, RearmingReplacesAndKillStops) {
     plat::Window w = make();
     ASSERT_TRUE(plat::setTimer(w, 5, 10));
+    auto start = steady_clock::now();
     ASSERT_TRUE(plat::setTimer(w, 5, 150)); // same id: replaces the 10 ms one
     EXPECT_EQ(plat::testing::liveTimers(), timersBefore + 1);
-    auto start = steady_clock::now();
     auto ticks = pumpFor(plat::kWmTimer, 1);
     ASSERT_EQ(ticks.size(), 1u);
-    EXPECT_GE(duration_cast<milliseconds>(ticks[0].at - start).count(), 140);
+    EXPECT_GE(duration_cast<milliseconds>(ticks[0].at - start).count(), 150);
 
     EXPECT_TRUE(plat::killTimer(w, 5));
     EXPECT_EQ(plat::pumpMessages(200), 0);
@@ -313,8 +313,8 @@ TEST_F(PlatformWindows, TwoTimersTickIndependently) {
     while (count(2) < 3 && steady_clock::now() < deadline)
         plat::pumpMessages(50);
     EXPECT_GE(count(2), 3u);
-    // The fast one ticks more often, though never more than its period allows.
-    EXPECT_GT(count(1), count(2));
+    // The fast one keeps its own pace beside the slow one.
+    EXPECT_GE(count(1), count(2));
     EXPECT_TRUE(plat::killTimer(w, 1));
     EXPECT_TRUE(plat::killTimer(w, 2));
 }
