@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
@@ -63,6 +64,17 @@ private:
     int master_ = -1;
     std::string path_;
 };
+
+// Threads of this process as the system counts them, until they have fully exited.
+int osThreads() {
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.') ++count;
+        closedir(dir);
+    }
+    return count;
+}
 
 struct CountingPort : vSerialPort {
     void onData() override { calls.fetch_add(1); }
@@ -295,8 +307,26 @@ TEST_F(SerialPort, WaitsThatCompleteAtOnceWithInputCount) {
 }
 
 TEST_F(SerialPort, DestroyingAnOpenPortEndsTheWatcherAndReleasesEverything) {
-    // A first cycle sets up what lives as long as the process (the platform's tables).
-    { CountingPort warmUp; }
+    const int osThreadsAtStart = osThreads();
+    // Two cycles first set up what the platform keeps for the life of the process
+    // (its handle tables and their free lists).
+    for (int i = 0; i < 2; ++i) {
+        CountingPort warmUp;
+        ASSERT_EQ(warmUp.open("com5"), 1);
+        pty.send({0x01});
+        ASSERT_TRUE(pumpUntil([&] { return warmUp.calls.load() >= 1; }));
+        uint8_t byte = 0;
+        warmUp.read(&byte, 1);
+    }
+    // A worker that has ended still lets go of its own record before its thread is gone.
+    auto threadsGone = [&] {
+        auto start = Clock::now();
+        while (osThreads() != osThreadsAtStart && msSince(start) < 3000)
+            plat::sleep(1);
+        return osThreads() == osThreadsAtStart;
+    };
+    before.expectUnchanged();
+    ASSERT_TRUE(threadsGone());
     size_t heapBefore = HeapAccount::liveBytes();
 
     auto port = std::make_unique<CountingPort>();
@@ -310,6 +340,7 @@ TEST_F(SerialPort, DestroyingAnOpenPortEndsTheWatcherAndReleasesEverything) {
     EXPECT_LT(msSince(start), 2000);
     before.expectUnchanged();
     if (HeapAccount::available()) {
+        EXPECT_TRUE(threadsGone());
         EXPECT_EQ(HeapAccount::liveBytes(), heapBefore);
     }
 }

@@ -1,0 +1,175 @@
+#include "protocol/vX10Port.h"
+
+#include "descriptors/vButtonNode.h"
+#include "protocol/x10Codes.h"
+#include "protocol/x10Events.h"
+
+#include <cstring>
+
+namespace {
+
+bool isClockRequest(uint8_t byte) {
+    return byte == kX10ClockRequest || byte == kX10ClockRequestAlt;
+}
+
+// A byte that the reply test would take for something other than a checksum.
+bool isSpecialReply(uint8_t byte) {
+    return byte == kX10Poll || isClockRequest(byte);
+}
+
+uint8_t checksum(const uint8_t* bytes, uint32_t length) {
+    uint8_t sum = 0;
+    for (uint32_t i = 0; i < length; ++i)
+        sum = static_cast<uint8_t>(sum + bytes[i]);
+    return sum;
+}
+
+int eventKind(uint8_t functionByte) {
+    switch (functionByte & 0x0F) {
+    case kX10FunctionOn:
+        return kX10EventOn;
+    case kX10FunctionOff:
+        return kX10EventOff;
+    default:
+        return kX10EventNone;
+    }
+}
+
+} // namespace
+
+vX10Port::vX10Port() = default;
+
+vX10Port::~vX10Port() {
+    close();
+}
+
+std::tm vX10Port::systemLocalTime() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+#if defined(_WIN32)
+    if (std::tm* t = std::localtime(&now)) local = *t;
+#else
+    localtime_r(&now, &local);
+#endif
+    return local;
+}
+
+void vX10Port::setLocalTimeSource(LocalTimeSource source) {
+    localTime = source != nullptr ? source : &vX10Port::systemLocalTime;
+}
+
+void vX10Port::buildAddressFrame(uint8_t code, uint8_t frame[2]) {
+    frame[0] = kX10AddressHeader;
+    frame[1] = code;
+    if (isSpecialReply(checksum(frame, 2))) frame[0] = kX10AddressHeaderAlt;
+}
+
+void vX10Port::buildClockFrame(const std::tm& local, uint8_t frame[7]) {
+    const int yday = local.tm_yday;
+    frame[0] = kX10ClockFirst;
+    frame[1] = static_cast<uint8_t>(local.tm_sec);
+    frame[2] = static_cast<uint8_t>((local.tm_hour % 2) * 60 + local.tm_min);
+    frame[3] = static_cast<uint8_t>(local.tm_hour / 2);
+    frame[4] = static_cast<uint8_t>(yday % 256);
+    frame[5] = static_cast<uint8_t>(((yday / 256) << 7) | ((1 << local.tm_wday) & 0x7F));
+    frame[6] = kX10ClockLast;
+}
+
+int32_t vX10Port::sendCommand(uint8_t function, uint8_t dims, uint8_t code) {
+    uint8_t frame[2];
+    buildAddressFrame(code, frame);
+    if (!transact(frame, 2)) return 0;
+    return sendFunction(function, dims, static_cast<uint8_t>(code & 0xF0));
+}
+
+int32_t vX10Port::sendFunction(uint8_t function, uint8_t dims, uint8_t house) {
+    uint8_t frame[2] = {static_cast<uint8_t>((dims << 3) | kX10FunctionHeader),
+                        static_cast<uint8_t>(function | house)};
+    return transact(frame, 2);
+}
+
+int32_t vX10Port::transact(const uint8_t* frame, uint32_t length) {
+    const uint8_t sum = checksum(frame, length);
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (!write(frame, length)) return 0;
+        uint8_t reply = 0;
+        read(&reply, 1);
+        if (isClockRequest(reply)) {
+            sendClock();
+        } else if (reply == kX10Poll) {
+            answerPoll();
+        } else if (reply == sum) {
+            uint8_t answer = kX10Ack;
+            write(&answer, 1);
+            read(&answer, 1);
+            // A controller that sends no ready byte has taken the frame all the same.
+            return answer == kX10Ready || answer == 0 ? 1 : 0;
+        }
+        // Anything else, silence included: the frame goes again.
+    }
+    return 0;
+}
+
+void vX10Port::onData() {
+    uint8_t byte = 0;
+    read(&byte, 1);
+    if (byte == kX10Poll)
+        answerPoll();
+    else if (isClockRequest(byte))
+        sendClock();
+}
+
+void vX10Port::answerPoll() {
+    uint8_t size = 0;
+    const uint8_t answer = kX10PollAnswer;
+    write(&answer, 1);
+    // The controller repeats its poll until it sees the answer; a read that
+    // yields nothing leaves the size byte as it was.
+    int reads = 0;
+    do {
+        read(&size, 1);
+        if (++reads >= kPollReads) size = 0;
+    } while (size == kX10Poll);
+    if (size == 0) return;
+
+    uint8_t buffer[kUploadBufferSize];
+    std::memset(buffer, 0, sizeof buffer);
+    // Decoded whatever the read gives: missing bytes read as zero.
+    read(buffer, size);
+    decodeBuffer(buffer, size);
+}
+
+void vX10Port::decodeBuffer(const uint8_t* data, uint32_t count) {
+    if (data == nullptr || count <= 1) return;
+    if (count > kUploadBufferSize) count = kUploadBufferSize;
+    const uint8_t mask = data[0];
+    // Mask bit k tells whether data[k + 1] is a function byte; it has bits for
+    // the first eight data bytes only, later ones are addresses.
+    auto isFunction = [mask](uint32_t k) { return k < 8 && ((mask >> k) & 1u) != 0; };
+
+    for (uint32_t k = 0; k + 1 < count; ++k) {
+        if (!isFunction(k)) continue;
+        const uint8_t function = data[k + 1];
+        const uint8_t house = function & 0xF0;
+        const int kind = eventKind(function);
+        if (kind == kX10EventNone) continue; // no event for other functions
+        // The addresses that this function applies to: the data bytes before it,
+        // nearest first, back to the previous function byte.
+        for (uint32_t j = k; j >= 1 && !isFunction(j - 1); --j) {
+            const uint8_t address = data[j];
+            if ((address & 0xF0) != house || x10EventSource == nullptr) continue;
+            if (vAssignmentButton* event = x10EventSource->findEvent(address, kind))
+                event->fireEvent();
+        }
+    }
+}
+
+void vX10Port::sendClock() {
+    uint8_t frame[7];
+    buildClockFrame(localTime(), frame);
+    write(frame, sizeof frame);
+    plat::sleep(kClockReplyWaitMs);
+    // The controller's checksum of the clock frame; nothing follows it.
+    uint8_t reply = 0;
+    read(&reply, 1);
+}

@@ -1,0 +1,65 @@
+// vX10Port: the serial protocol of an X10 power-line controller (the CM11A
+// computer interface) on a vSerialPort. It sends an address and an On or Off
+// function as two checksummed frames, answers the controller's poll by taking
+// its upload of power-line traffic and raising "Powered On" and "Powered Off"
+// events for it, and answers the controller's clock request with the local
+// time. Everything runs on the host's thread: sending inside the host's
+// command, receiving inside `onData`; no exchange is interleaved with another.
+#pragma once
+
+#include "serial/vSerialPort.h"
+
+#include <cstdint>
+#include <ctime>
+
+class vX10Port : public vSerialPort {
+public:
+    // Attempts per frame before it is given up; a poll or clock request served
+    // while a frame waits for its checksum counts as one.
+    static constexpr int kAttempts = 10;
+    // Reads of the size byte after a poll answer before the poll is abandoned.
+    static constexpr int kPollReads = 10;
+    // The upload buffer: a size byte of up to 255 (mask and data bytes) fits.
+    static constexpr uint32_t kUploadBufferSize = 256;
+    static constexpr uint32_t kClockReplyWaitMs = 1000;
+
+    // The local broken-down time that the clock answer carries.
+    using LocalTimeSource = std::tm (*)();
+    static std::tm systemLocalTime();
+
+    vX10Port();
+    ~vX10Port() override;
+
+    // One byte from the controller: a poll or a clock request is served.
+    void onData() override;
+    // Answers a poll with 0xC3 and decodes the upload that follows.
+    virtual void answerPoll();
+    // data[0] is the function/address mask, data[1] to data[count - 1] the data
+    // bytes; raises the events of the On and Off functions among them. Reads no
+    // more than `count` bytes, and never more than the upload buffer holds.
+    virtual void decodeBuffer(const uint8_t* data, uint32_t count);
+
+    // Sends the address frame of `code` and then the function frame; 1 when the
+    // controller accepted both.
+    int32_t sendCommand(uint8_t function, uint8_t dims, uint8_t code);
+    // Sends the function frame for `house` (high nibble); 1 when accepted.
+    int32_t sendFunction(uint8_t function, uint8_t dims, uint8_t house);
+    // Sends a frame until the controller returns its checksum (at most
+    // kAttempts times), then acknowledges it; 1 when accepted.
+    int32_t transact(const uint8_t* frame, uint32_t length);
+    // Sends the clock-setting frame and takes the controller's checksum.
+    void sendClock();
+
+    // The address frame for `code`. Its header is 0x04 unless the checksum would
+    // read as a poll or a clock request (G1, D3, D5); those go with 0x0C, whose
+    // dim field an address frame ignores.
+    static void buildAddressFrame(uint8_t code, uint8_t frame[2]);
+    // The 7-byte clock-setting frame for the local time `local`.
+    static void buildClockFrame(const std::tm& local, uint8_t frame[7]);
+
+    // Where sendClock takes the time from; null restores the system's local time.
+    void setLocalTimeSource(LocalTimeSource source);
+
+private:
+    LocalTimeSource localTime = &vX10Port::systemLocalTime;
+};

@@ -1,0 +1,3 @@
+#include "protocol/x10Events.h"
+
+vX10EventSource* x10EventSource = nullptr;

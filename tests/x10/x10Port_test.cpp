@@ -1,0 +1,200 @@
+// vX10Port against a scripted controller on a pseudo-terminal: the bytes of
+// every command, the frame handshake and its retries, polls and clock requests
+// inside a frame and on their own.
+#include "x10/x10TestSupport.h"
+
+using namespace x10test;
+
+namespace {
+
+const Bytes kA1Address{0x04, 0x66};
+const Bytes kAOn{0x06, 0x62};
+const Bytes kAck{0x00};
+
+// The three modules whose address checksum with header 0x04 would read as a
+// poll (G1) or a clock request (D5, D3).
+bool takesAlternateHeader(uint8_t code) {
+    return code == 0x56 || code == 0xA1 || code == 0xA2;
+}
+
+} // namespace
+
+TEST_F(X10Fixture, EveryCommandSendsItsFramesByteForByte) {
+    Bytes expected;
+    int accepted = 0;
+    for (int house = 0; house < 16; ++house) {
+        for (int unit = 0; unit < 16; ++unit) {
+            uint8_t code = houseCodes[house] | unitCodes[unit];
+            for (uint8_t function : {kX10FunctionOn, kX10FunctionOff}) {
+                accepted += port.sendCommand(function, 0, code);
+                uint8_t header = takesAlternateHeader(code) ? 0x0C : 0x04;
+                Bytes command{
+                    header, code, 0x00, 0x06, static_cast<uint8_t>((code & 0xF0) | function), 0x00};
+                expected.insert(expected.end(), command.begin(), command.end());
+            }
+        }
+    }
+    EXPECT_EQ(accepted, 512);
+    EXPECT_EQ(device.received(), expected);
+    EXPECT_TRUE(events.fired.empty());
+}
+
+TEST_F(X10Fixture, FrameHandshake) {
+    // Power On A1, the documented exchange.
+    EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 1);
+    EXPECT_EQ(device.received(), concat({kA1Address, kAck, kAOn, kAck}));
+
+    // Power Off M13: both code nibbles are zero.
+    device.clear();
+    EXPECT_EQ(port.sendCommand(kX10FunctionOff, 0, 0x00), 1);
+    EXPECT_EQ(device.received(), (Bytes{0x04, 0x00, 0x00, 0x06, 0x03, 0x00}));
+
+    // Power Off P16.
+    device.clear();
+    EXPECT_EQ(port.sendCommand(kX10FunctionOff, 0, 0xCC), 1);
+    EXPECT_EQ(device.received(), (Bytes{0x04, 0xCC, 0x00, 0x06, 0xC3, 0x00}));
+
+    // A controller that sends no ready byte has still taken the frame.
+    device.clear();
+    device.replyToNextAcks({{}, {}});
+    EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 1);
+    EXPECT_EQ(device.received(), concat({kA1Address, kAck, kAOn, kAck}));
+
+    // Any other byte after the acknowledgement fails the frame at once: no retry,
+    // and no function frame after a failed address frame.
+    device.clear();
+    device.replyToNextAcks({{0x12}});
+    EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 0);
+    EXPECT_EQ(device.received(), concat({kA1Address, kAck}));
+
+    // A wrong checksum sends the whole frame again.
+    device.clear();
+    device.replyToNextFrames({{0x6B}, {0x6B}});
+    EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 1);
+    EXPECT_EQ(device.received(), concat({kA1Address, kA1Address, kA1Address, kAck, kAOn, kAck}));
+
+    // Dims go into the function header.
+    device.clear();
+    EXPECT_EQ(port.sendFunction(kX10FunctionOn, 2, 0x60), 1);
+    EXPECT_EQ(device.received(), (Bytes{0x16, 0x62, 0x00}));
+
+    // The remapped address frames are accepted with their own checksums.
+    for (uint8_t code : {0x56, 0xA1, 0xA2}) {
+        device.clear();
+        EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, code), 1) << int(code);
+        Bytes sent = device.received();
+        ASSERT_EQ(sent.size(), 6u);
+        EXPECT_EQ(sent[0], 0x0C);
+        EXPECT_EQ(sent[1], code);
+        EXPECT_EQ(port.polls, 0);
+    }
+    EXPECT_TRUE(device.clockFrames().empty());
+}
+
+TEST_F(X10Fixture, PollOrClockRequestDuringAFrameIsServedAndCountsAsAnAttempt) {
+    // A poll instead of the checksum: answered, its upload decoded, the frame sent again.
+    device.setUpload({0x03, 0x02, 0x66, 0x62});
+    device.replyToNextFrames({{kX10Poll}});
+    EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 1);
+    EXPECT_EQ(device.received(), concat({kA1Address, {0xC3}, kA1Address, kAck, kAOn, kAck}));
+    EXPECT_EQ(events.fired, (std::vector<FakeEventSource::Key>{{0x66, kX10EventOn}}));
+
+    // A clock request instead of the checksum: the clock frame, then the frame again.
+    device.clear();
+    device.replyToNextFrames({{kX10ClockRequestAlt}});
+    auto start = Clock::now();
+    EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 1);
+    EXPECT_GE(msSince(start), 1000) << "the controller gets a second for its checksum";
+    EXPECT_EQ(device.received(),
+              concat({kA1Address, kFixedClockFrame, kA1Address, kAck, kAOn, kAck}));
+    EXPECT_EQ(device.clockFrames(), std::vector<Bytes>{kFixedClockFrame});
+
+    // Ten polls use up the ten attempts: the frame is given up.
+    device.clear();
+    device.setUpload({0x01, 0x00});
+    device.replyToNextFrames(std::vector<Bytes>(10, Bytes{kX10Poll}));
+    EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 0);
+    EXPECT_EQ(device.received(), repeat(concat({kA1Address, {0xC3}}), 10));
+}
+
+TEST_F(X10Fixture, SilentControllerIsGivenUpAfterTenAttempts) {
+    device.setSilent(true);
+    auto start = Clock::now();
+    EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 0);
+    long long took = msSince(start);
+    EXPECT_GE(took, 10 * 450);
+    EXPECT_LT(took, 10 * 2000);
+    EXPECT_EQ(device.received(), repeat(kA1Address, 10));
+}
+
+TEST_F(X10Fixture, ClosedPortSendsNothing) {
+    port.close();
+    EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 0);
+    port.onData();
+    port.sendClock();
+    EXPECT_TRUE(device.received().empty());
+}
+
+TEST_F(X10Fixture, PollsAndClockRequestsOnTheirOwn) {
+    // A poll: answered with 0xC3, the upload (A1 A2 A-On) fires A2 and then A1.
+    device.setUpload({0x04, 0x04, 0x66, 0x6E, 0x62});
+    device.send({kX10Poll});
+    ASSERT_TRUE(pumpUntil([&] { return port.polls == 1; }));
+    EXPECT_EQ(device.received(), Bytes{0xC3});
+    EXPECT_EQ(events.fired,
+              (std::vector<FakeEventSource::Key>{{0x6E, kX10EventOn}, {0x66, kX10EventOn}}));
+
+    // A clock request: the frame for the local time.
+    device.clear();
+    device.send({kX10ClockRequest});
+    ASSERT_TRUE(pumpUntil([&] { return device.clockFrames().size() == 1; }));
+    EXPECT_EQ(device.clockFrames()[0], kFixedClockFrame);
+
+    // The largest upload: size 255, mask and 254 data bytes (A1 A-On, then addresses).
+    device.clear();
+    events.fired.clear();
+    Bytes big{0xFF, 0x02, 0x66, 0x62};
+    big.resize(256, 0x6E);
+    device.setUpload(big);
+    device.send({kX10Poll});
+    ASSERT_TRUE(pumpUntil([&] { return port.polls == 2; }));
+    ASSERT_EQ(port.decodes.size(), 2u);
+    EXPECT_EQ(port.decodes[1], Bytes(big.begin() + 1, big.end()));
+    EXPECT_EQ(events.fired, (std::vector<FakeEventSource::Key>{{0x66, kX10EventOn}}));
+
+    // A poll whose answer brings nothing is abandoned at the first silent read.
+    device.setUpload({});
+    device.send({kX10Poll});
+    ASSERT_TRUE(pumpUntil([&] { return port.polls == 3; }));
+    EXPECT_LT(port.lastPollMs, 2500);
+    EXPECT_EQ(port.decodes.size(), 2u);
+
+    // Other bytes are no request: nothing is sent.
+    device.clear();
+    int calls = port.dataCalls;
+    device.send({0x55});
+    ASSERT_TRUE(pumpUntil([&] { return port.dataCalls > calls; }));
+    EXPECT_TRUE(device.received().empty());
+}
+
+TEST_F(X10Fixture, TenthReadAfterThePollAnswerIsTakenAsNoUpload) {
+    // The poll that onData reads, nine more, then what would be a size byte and
+    // an upload (A1 A-On): the tenth read is discarded and nothing is decoded.
+    Bytes line = repeat({kX10Poll}, 10);
+    line.insert(line.end(), {0x03, 0x02, 0x66, 0x62});
+    device.send(line);
+    ASSERT_TRUE(pumpUntil([&] { return port.polls == 1; }));
+    EXPECT_EQ(device.receivedAtLeast(1), Bytes{0xC3});
+    EXPECT_TRUE(port.decodes.empty());
+    EXPECT_TRUE(events.fired.empty());
+
+    // With one poll fewer the size byte comes in the ninth read and the upload is taken.
+    port.purge(); // what the first poll left unread
+    device.clear();
+    line = repeat({kX10Poll}, 9);
+    line.insert(line.end(), {0x03, 0x02, 0x66, 0x62});
+    device.send(line);
+    ASSERT_TRUE(pumpUntil([&] { return port.polls == 2; }));
+    EXPECT_EQ(port.decodes, std::vector<Bytes>{Bytes({0x02, 0x66, 0x62})});
+    EXPECT_EQ(events.fired, (std::vector<FakeEventSource::Key>{{0x66, kX10EventOn}}));
+}

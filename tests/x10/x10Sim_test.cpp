@@ -1,0 +1,103 @@
+// vX10Port against cm11a-sim, the controller simulator, as the plug-in meets it
+// in the demo: every module switched, a report of power-line traffic, a clock
+// request and a wrong checksum.
+#include "tools/childProcess.h"
+#include "x10/x10TestSupport.h"
+
+using namespace x10test;
+
+namespace {
+
+const std::string kSim = KVQ_BIN_DIR "/cm11a-sim";
+
+std::string moduleName(int house, int unit) {
+    return std::string(1, static_cast<char>('A' + house)) + std::to_string(unit + 1);
+}
+
+class X10Sim : public ::testing::Test {
+protected:
+    void SetUp() override {
+        moduleInstance = reinterpret_cast<void*>(0x1000);
+        std::string first;
+        ASSERT_TRUE(sim.readLine(first, 10000)) << "cm11a-sim did not start: " << kSim;
+        ASSERT_EQ(first.rfind("device ", 0), 0u) << first;
+        setenv("KVQ_PORT_COM1", first.substr(7).c_str(), 1);
+        ASSERT_EQ(port.open("com1"), 1);
+    }
+    void TearDown() override {
+        port.close();
+        sim.write("quit\n");
+        unsetenv("KVQ_PORT_COM1");
+        moduleInstance = nullptr;
+    }
+
+    // Pumps the message loop until the simulator logs a line containing `text`.
+    bool pumpUntilLogged(const std::string& text, int limitMs = 10000) {
+        auto start = Clock::now();
+        std::string line;
+        while (msSince(start) < limitMs) {
+            while (sim.readLine(line, 0))
+                if (line.find(text) != std::string::npos) return true;
+            plat::pumpMessages(10);
+        }
+        return false;
+    }
+    template <class F> bool pumpUntil(F condition, int limitMs = 10000) {
+        auto start = Clock::now();
+        while (!condition()) {
+            if (msSince(start) > limitMs) return false;
+            plat::pumpMessages(10);
+        }
+        return true;
+    }
+    void command(const std::string& text) {
+        ASSERT_TRUE(sim.write(text + "\n"));
+        ASSERT_NE(sim.waitFor("cmd " + text), "") << text;
+    }
+
+    ChildProcess sim{{kSim, "--exit-on-eof"}};
+    FakeEventSource events;
+    CountingX10Port port;
+};
+
+} // namespace
+
+TEST_F(X10Sim, EveryModuleCanBeSwitched) {
+    for (int house = 0; house < 16; ++house) {
+        for (int unit = 0; unit < 16; ++unit) {
+            uint8_t code = houseCodes[house] | unitCodes[unit];
+            std::string name = moduleName(house, unit);
+            ASSERT_EQ(port.sendCommand(kX10FunctionOn, 0, code), 1) << name;
+            ASSERT_NE(sim.waitFor(name + " ON put on the power line"), "") << name;
+        }
+    }
+    auto logged = [&](const std::string& text) {
+        for (const std::string& line : sim.lines())
+            if (line.find(text) != std::string::npos) return true;
+        return false;
+    };
+    EXPECT_TRUE(logged("rx 0c 56 address G1"));
+    EXPECT_TRUE(logged("rx 0c a1 address D5"));
+    EXPECT_TRUE(logged("rx 0c a2 address D3"));
+    EXPECT_FALSE(logged("tx 5a"));
+    EXPECT_FALSE(logged("fault"));
+    EXPECT_EQ(port.polls, 0);
+}
+
+TEST_F(X10Sim, ReportsClockRequestsAndWrongChecksums) {
+    // Power-line traffic: the simulator polls, the port answers and fires A2, then A1.
+    command("report A1 A2 A-ON");
+    ASSERT_TRUE(pumpUntilLogged("tx 04 04 66 6e 62"));
+    ASSERT_TRUE(pumpUntil([&] { return events.fired.size() == 2; }));
+    EXPECT_EQ(events.fired,
+              (std::vector<FakeEventSource::Key>{{0x6E, kX10EventOn}, {0x66, kX10EventOn}}));
+
+    // The clock: answered with the local time, which the simulator checks.
+    command("clock a6");
+    EXPECT_TRUE(pumpUntilLogged("valid, matches local time"));
+
+    // A wrong checksum: the frame goes again and the command gets through.
+    command("bad-checksum 1");
+    EXPECT_EQ(port.sendCommand(kX10FunctionOff, 0, 0xEE), 1);
+    EXPECT_NE(sim.waitFor("B2 OFF put on the power line"), "");
+}
