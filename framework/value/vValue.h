@@ -42,12 +42,13 @@ public:
     vValue& operator=(const vValue&) = delete;
     ~vValue();
 
-    // Name (fixed at creation; empty for a node's own value).
-    const char* name() const { return name_.text(); }
+    // Name (fixed at creation; "" for a node's own value, never null).
+    const char* name() const { return name_.text() != nullptr ? name_.text() : ""; }
 
     // Header word access for the entry and the node operations.
     uint32_t header() const { return header_; }
     Kind kind() const { return static_cast<Kind>(header_ & kindMask); }
+    // Sets or clears header bits among 24-27 (flag24..flag26, locked); other bits are ignored.
     void setHeaderBit(uint32_t bit, bool on);
     uint32_t topByte() const { return header_ >> 24; }
     uint32_t tag() const { return header_ >> 28; }
@@ -78,6 +79,10 @@ public:
 
 private:
     void clear();
+    void setKind(Kind kind) { header_ = (header_ & ~kindMask) | kind; }
+    // The text form of the stored value: the stored text itself for the text
+    // kinds, otherwise written into `buffer` (64 bytes); null for empty.
+    const char* textForm(char* buffer) const;
 
     uint32_t header_ = 0;
     union Payload {
