@@ -38,8 +38,14 @@ void vThread::stop() {
         running.store(0, std::memory_order_release);
     }
     if (threadHandle == nullptr) return;
-    // A worker that destroys its own object must not wait for itself.
-    if (plat::currentThreadId() != threadId) plat::waitThread(threadHandle, kStopWaitMs);
+    // A worker that destroys its own object must not wait for itself. An idle
+    // worker that did not end in time may only have been starved of the
+    // processor: it gets normal priority and a second chance, so that it does
+    // not go on running under an object that is about to be freed.
+    if (plat::currentThreadId() != threadId && !plat::waitThread(threadHandle, kStopWaitMs)) {
+        plat::setThreadPriority(threadHandle, plat::kThreadPriorityNormal);
+        plat::waitThread(threadHandle, kStarvedWaitMs);
+    }
     plat::closeThread(threadHandle);
     plat::closeMutex(mutex);
     threadHandle = nullptr;

@@ -15,6 +15,7 @@ class vThread {
 public:
     static constexpr uint32_t kStackSize = 65536;
     static constexpr uint32_t kStopWaitMs = 2000;
+    static constexpr uint32_t kStarvedWaitMs = 10000;
 
     explicit vThread(int32_t autoDelete);
     vThread(const vThread&) = delete;

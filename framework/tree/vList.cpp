@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 
-vList::~vList() { clear(); }
+vList::~vList() {
+    clear();
+}
 
 void vList::added(void*, void*) {}
 void vList::removed(void*) {}
@@ -80,7 +82,8 @@ int32_t vList::remove(void* item) {
 
 int32_t vList::clear() {
     if (count_ == 0) return -1;
-    while (head_ != nullptr) unlink(head_);
+    while (head_ != nullptr)
+        unlink(head_);
     return 0;
 }
 

@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-vString::~vString() { std::free(text_); }
+vString::~vString() {
+    std::free(text_);
+}
 
 void vString::changed(const char*) {}
 

@@ -6,8 +6,10 @@
 // lives until both the worker and the last handle are finished with it.
 // Mutexes are recursive for their owning thread, as the system's are.
 #include "platform/platform.h"
+
 #include "platform/posix/handles.h"
 #include "platform/posix/testing.h"
+#include <csignal>
 
 #include <algorithm>
 #include <atomic>
@@ -28,7 +30,7 @@ namespace {
 // 64 KiB the workers ask for; this floor applies to the sanitizer build only.
 constexpr size_t kMinimumStack = 512 * 1024;
 #else
-constexpr size_t kMinimumStack = PTHREAD_STACK_MIN;
+const size_t kMinimumStack = PTHREAD_STACK_MIN; // a run-time value in this C library
 #endif
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
@@ -102,7 +104,13 @@ Handle createThread(uint32_t stackSize, ThreadRoutine routine, void* param, uint
     // Handed to the worker, which copies it before it signals `started`.
     std::shared_ptr<ThreadRecord> forWorker = record;
     ++runningWorkers;
+    // Workers take no asynchronous signals: those belong to the host's thread,
+    // as on Windows, where a worker is never interrupted by one.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
     int failed = pthread_create(&record->thread, &attr, workerMain, &forWorker);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     pthread_attr_destroy(&attr);
     if (failed) {
         --runningWorkers;
@@ -147,9 +155,12 @@ void closeThread(Handle thread) {
     threads().remove(thread);
 }
 
+// Asked of the kernel each time rather than kept in thread-local storage: the
+// identity must stay right even where thread-local storage is emulated (a
+// 32-bit program under user-mode emulation can see another thread's storage
+// after a signal handler ran).
 uint32_t currentThreadId() {
-    static thread_local uint32_t id = static_cast<uint32_t>(syscall(SYS_gettid));
-    return id;
+    return static_cast<uint32_t>(syscall(SYS_gettid));
 }
 
 Handle createMutex() {

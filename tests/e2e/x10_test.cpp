@@ -1,0 +1,161 @@
+// KV-X10 end to end: kvq-host loads the native plug-in, com1 is the
+// pseudo-terminal of cm11a-sim, the controller simulator.
+#include "fixtures/hostRun.h"
+#include "fixtures/modemlines/modemLines.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <set>
+#include <unistd.h>
+
+namespace {
+
+const std::string kPlugin = std::string(KVQ_BIN_DIR) + "/KV-X10.so";
+
+std::string letter(int house) {
+    return std::string(1, static_cast<char>('A' + house));
+}
+std::string functionPath(int house, int unit, const char* function) {
+    return "X10/House Code: " + letter(house) + "/Unit Code: " + std::to_string(unit) + "/" +
+           function;
+}
+std::string eventPath(const std::string& house, int unit, const char* event) {
+    return "KV-X10/House Code: " + house + "/Unit Code: " + std::to_string(unit) + "/" + event;
+}
+
+struct X10 : ::testing::Test {
+    void SetUp() override {
+        sim = std::make_unique<ChildProcess>(std::vector<std::string>{
+            std::string(KVQ_BIN_DIR) + "/cm11a-sim", "--poll-interval", "300", "--exit-on-eof"});
+        ASSERT_TRUE(sim->started());
+        std::string line = sim->waitFor("device ", 10000);
+        ASSERT_EQ(line.rfind("device ", 0), 0u) << line;
+        device = line.substr(7);
+    }
+    void TearDown() override {
+        if (sim) sim->write("quit\n");
+    }
+    std::unique_ptr<HostRun> watch(std::vector<std::string> invokes = {}, std::string port = "") {
+        std::vector<std::string> args{"watch", kPlugin, "--seconds", "120"};
+        for (const std::string& path : invokes) {
+            args.push_back("--invoke");
+            args.push_back(path);
+        }
+        auto run = std::make_unique<HostRun>(
+            args, ChildProcess::Env{{"KVQ_PORT_COM1", port.empty() ? device : port},
+                                    {"LD_PRELOAD", ModemLines::ldPreload()}});
+        EXPECT_TRUE(run->started());
+        return run;
+    }
+    std::unique_ptr<ChildProcess> sim;
+    std::string device;
+};
+
+} // namespace
+
+TEST_F(X10, BuildAnnouncesEveryEventAndCommandsReachThePowerLine) {
+    auto run = watch({functionPath(0, 1, "Power On"), functionPath(15, 16, "Power Off")});
+    ASSERT_EQ(run->waitFor("watching", 120000), "watching");
+    int announcements = 0;
+    for (const std::string& e : run->events())
+        announcements += e.rfind("announce ", 0) == 0;
+    EXPECT_EQ(announcements, 512);
+    EXPECT_EQ(run->events().front(), "announce " + eventPath("A", 1, "Powered On"));
+
+    // Address, checksum, acknowledgement, ready; then the function frame.
+    EXPECT_NE(sim->waitFor("rx 04 66"), "");
+    EXPECT_NE(sim->waitFor("tx 6a"), "");
+    EXPECT_NE(sim->waitFor("rx 00"), "");
+    EXPECT_NE(sim->waitFor("tx 55"), "");
+    EXPECT_NE(sim->waitFor("rx 06 62"), "");
+    EXPECT_NE(sim->waitFor("A1 ON put on the power line"), "");
+    EXPECT_NE(sim->waitFor("rx 04 cc"), "");
+    EXPECT_NE(sim->waitFor("rx 06 c3"), "");
+    EXPECT_NE(sim->waitFor("P16 OFF put on the power line"), "");
+
+    // Traffic from the power line fires the matching event, with a pulse.
+    run->clearEvents();
+    sim->write("report A1 A-OFF\n");
+    EXPECT_NE(run->waitFor("fired " + eventPath("A", 1, "Powered Off")), "");
+    EXPECT_NE(run->waitFor("activeChanged " + eventPath("A", 1, "Powered Off") + " 1"), "");
+    EXPECT_NE(run->waitFor("activeChanged " + eventPath("A", 1, "Powered Off") + " 0", 5000), "");
+
+    // Several addresses before one function fire nearest first; another house
+    // code in between is passed over.
+    run->clearEvents();
+    sim->write("report A1 B2 A2 A-ON\n");
+    EXPECT_NE(run->waitFor("fired " + eventPath("A", 1, "Powered On")), "");
+    std::vector<std::string> fired;
+    for (const std::string& e : run->events())
+        if (e.rfind("fired", 0) == 0) fired.push_back(e);
+    EXPECT_EQ(fired, (std::vector<std::string>{"fired " + eventPath("A", 2, "Powered On"),
+                                               "fired " + eventPath("A", 1, "Powered On")}));
+
+    // Bytes 0x11 and 0x13 arrive intact: E5 and E11 addresses, E Off.
+    run->clearEvents();
+    sim->write("report E5 E11 E-OFF\n");
+    EXPECT_NE(run->waitFor("fired " + eventPath("E", 5, "Powered Off")), "");
+    bool e11 = false;
+    for (const std::string& e : run->events())
+        e11 |= e == "fired " + eventPath("E", 11, "Powered Off");
+    EXPECT_TRUE(e11);
+
+    // A clock request is answered with the local time.
+    sim->write("clock\n");
+    std::string clock = sim->waitFor("clock answer", 20000);
+    EXPECT_NE(clock.find("matches local time"), std::string::npos) << clock;
+    EXPECT_EQ(run->finish(), 0);
+    EXPECT_NE(std::find(run->events().begin(), run->events().end(), "unload"), run->events().end())
+        << run->child().lines().size()
+        << " lines, last: " << (run->child().lines().empty() ? "" : run->child().lines().back())
+        << " " << run->child().errorText(2000);
+}
+
+TEST_F(X10, EveryModuleCanBeSwitched) {
+    std::vector<std::string> invokes;
+    for (int h = 0; h < 16; ++h)
+        for (int u = 1; u <= 16; ++u)
+            invokes.push_back(functionPath(h, u, "Power On"));
+    auto run = watch(invokes, "");
+    ASSERT_EQ(run->waitFor("watching", 120000), "watching");
+    std::set<std::string> switched;
+    for (int i = 0; i < 256 * 8 && switched.size() < 256; ++i) {
+        std::string line = sim->waitFor("ON put on the power line", 20000);
+        if (line.empty()) break;
+        switched.insert(line.substr(0, line.find(' ')));
+    }
+    EXPECT_EQ(switched.size(), 256u);
+    EXPECT_TRUE(switched.count("G1") && switched.count("D3") && switched.count("D5"));
+    EXPECT_TRUE(switched.count("M8") && switched.count("M10"));
+    EXPECT_EQ(run->finish(), 0);
+}
+
+TEST_F(X10, ShortNameReport) {
+    HostRun run({"command", kPlugin, "X10/House Code: B/Unit Code: 10", "288"},
+                ChildProcess::Env{{"KVQ_PORT_COM1", device}});
+    EXPECT_EQ(run.waitFor("shortName", 120000), "shortName b10 239");
+    EXPECT_EQ(run.finish(120000, false), 0);
+}
+
+TEST_F(X10, WithoutTheControllerTheTreeIsBuiltAndInvocationsFailQuietly) {
+    auto run = watch({functionPath(0, 1, "Power On")}, "/dev/kvq-no-such-device");
+    ASSERT_EQ(run->waitFor("watching", 120000), "watching");
+    EXPECT_EQ(run->finish(), 0);
+    int announcements = 0;
+    for (const std::string& e : run->events()) {
+        announcements += e.rfind("announce ", 0) == 0;
+        EXPECT_EQ(e.rfind("error", 0), std::string::npos) << e;
+    }
+    EXPECT_EQ(announcements, 512);
+}
+
+TEST_F(X10, AfterDetachCom1IsFreeAgain) {
+    auto run = watch();
+    ASSERT_EQ(run->waitFor("watching", 120000), "watching");
+    EXPECT_EQ(run->finish(), 0);
+    auto again = watch({functionPath(2, 5, "Power On")});
+    ASSERT_EQ(again->waitFor("watching", 120000), "watching");
+    EXPECT_NE(sim->waitFor("C5 ON put on the power line", 20000), "");
+    EXPECT_EQ(again->finish(), 0);
+}
