@@ -20,13 +20,19 @@ void vThread::start(int priority) {
     }
     mutex = plat::createMutex();
     running.store(1, std::memory_order_release);
+    // The worker waits for this mutex before it runs, so start finishes its
+    // own steps before a `run` that destroys the object can do so.
+    plat::Handle guard = mutex;
+    plat::lockMutex(guard);
     threadHandle = plat::createThread(kStackSize, &vThread::threadRoutine, this, &threadId);
     if (threadHandle == nullptr) {
         running.store(0, std::memory_order_release);
+        plat::unlockMutex(guard);
         return;
     }
     plat::setThreadPriority(threadHandle, priority);
     onStarted();
+    plat::unlockMutex(guard); // from here on the object may be gone
 }
 
 void vThread::stop() {
@@ -63,6 +69,8 @@ void vThread::unlock() {
 uint32_t KVQ_CALLBACK vThread::threadRoutine(void* param) {
     if (param == nullptr) return 0;
     auto* self = static_cast<vThread*>(param);
+    self->lock(); // until start has finished
+    self->unlock();
     uint32_t result = self->run();
     if (result != 0) delete self;
     return result;
