@@ -74,7 +74,7 @@ TEST_F(Quillport, ButtonsAnnounceAndFollowTheirLines) {
               (std::vector<std::string>{"activeChanged " + kRlsd + " 1", "fired " + kRlsd,
                                         "activeChanged " + kRing + " 1", "fired " + kRing}));
 
-    EXPECT_EQ(run->finish(), 0);
+    EXPECT_EQ(run->finish(), 0) << run->child().errorText(2000);
     EXPECT_NE(std::find(run->events().begin(), run->events().end(), "unload"), run->events().end());
 
     // After detach the device is free again for another program.
@@ -87,7 +87,7 @@ TEST_F(Quillport, LinesActiveAtStartFireOnce) {
     ModemLines::set(true, true, false, false);
     auto run = watch(pty.slavePath());
     EXPECT_NE(run->waitFor("fired " + kDsr), "");
-    EXPECT_EQ(run->finish(), 0);
+    EXPECT_EQ(run->finish(), 0) << run->child().errorText(2000);
     EXPECT_EQ(lineEvents(run->events()),
               (std::vector<std::string>{"activeChanged " + kCts + " 1", "fired " + kCts,
                                         "activeChanged " + kDsr + " 1", "fired " + kDsr}));
@@ -97,7 +97,7 @@ TEST_F(Quillport, WithoutCom3TheButtonsExistAndNothingFires) {
     ModemLines::set(true, true, true, true);
     auto run = watch("/dev/kvq-no-such-device");
     EXPECT_EQ(run->waitFor("fired", 1500), "");
-    EXPECT_EQ(run->finish(), 0);
+    EXPECT_EQ(run->finish(), 0) << run->child().errorText(2000);
     EXPECT_EQ(lineEvents(run->events()), std::vector<std::string>{});
     int announcements = 0;
     for (const std::string& e : run->events())

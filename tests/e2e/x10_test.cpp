@@ -105,7 +105,7 @@ TEST_F(X10, BuildAnnouncesEveryEventAndCommandsReachThePowerLine) {
     sim->write("clock\n");
     std::string clock = sim->waitFor("clock answer", 20000);
     EXPECT_NE(clock.find("matches local time"), std::string::npos) << clock;
-    EXPECT_EQ(run->finish(), 0);
+    EXPECT_EQ(run->finish(), 0) << run->child().errorText(2000);
     EXPECT_NE(std::find(run->events().begin(), run->events().end(), "unload"), run->events().end())
         << run->child().lines().size()
         << " lines, last: " << (run->child().lines().empty() ? "" : run->child().lines().back())
@@ -128,7 +128,7 @@ TEST_F(X10, EveryModuleCanBeSwitched) {
     EXPECT_EQ(switched.size(), 256u);
     EXPECT_TRUE(switched.count("G1") && switched.count("D3") && switched.count("D5"));
     EXPECT_TRUE(switched.count("M8") && switched.count("M10"));
-    EXPECT_EQ(run->finish(), 0);
+    EXPECT_EQ(run->finish(), 0) << run->child().errorText(2000);
 }
 
 TEST_F(X10, ShortNameReport) {
@@ -141,7 +141,7 @@ TEST_F(X10, ShortNameReport) {
 TEST_F(X10, WithoutTheControllerTheTreeIsBuiltAndInvocationsFailQuietly) {
     auto run = watch({functionPath(0, 1, "Power On")}, "/dev/kvq-no-such-device");
     ASSERT_EQ(run->waitFor("watching", 120000), "watching");
-    EXPECT_EQ(run->finish(), 0);
+    EXPECT_EQ(run->finish(), 0) << run->child().errorText(2000);
     int announcements = 0;
     for (const std::string& e : run->events()) {
         announcements += e.rfind("announce ", 0) == 0;
@@ -153,9 +153,9 @@ TEST_F(X10, WithoutTheControllerTheTreeIsBuiltAndInvocationsFailQuietly) {
 TEST_F(X10, AfterDetachCom1IsFreeAgain) {
     auto run = watch();
     ASSERT_EQ(run->waitFor("watching", 120000), "watching");
-    EXPECT_EQ(run->finish(), 0);
+    EXPECT_EQ(run->finish(), 0) << run->child().errorText(2000);
     auto again = watch({functionPath(2, 5, "Power On")});
     ASSERT_EQ(again->waitFor("watching", 120000), "watching");
     EXPECT_NE(sim->waitFor("C5 ON put on the power line", 20000), "");
-    EXPECT_EQ(again->finish(), 0);
+    EXPECT_EQ(again->finish(), 0) << again->child().errorText(2000);
 }

@@ -1,0 +1,233 @@
+// kvqBench: the figures of docs/performance.md, measured through the real
+// library boundary with the kvq-host library.
+//
+//   kvqBench entry              one entry call per category, ns
+//   kvqBench build              KV-X10 build time and the heap of the built tree
+//   kvqBench quillport N        line change to 321 at the host (p50, p99), poll-loop CPU
+//   kvqBench x10-event N        cm11a-sim's poll to 321 at the host (p50, p99)
+//
+// Each prints lines "name<TAB>value<TAB>unit". Quillport needs the modem-line
+// fixture preloaded (scripts/bench does that).
+#include "fixtures/modemlines/modemLines.h"
+#include "lib/plugin.h"
+#include "platform/platform.h"
+#include "tools/childProcess.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <malloc.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+using namespace kvqhost;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const std::string kBin = KVQ_BIN_DIR;
+
+double micros(Clock::duration d) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(d).count() / 1000.0;
+}
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    size_t i = static_cast<size_t>(p * (v.size() - 1) + 0.5);
+    return v[std::min(i, v.size() - 1)];
+}
+
+void print(const char* name, double value, const char* unit) {
+    std::printf("%s\t%.3f\t%s\n", name, value, unit);
+    std::fflush(stdout);
+}
+
+std::unique_ptr<Plugin> load(const std::string& file) {
+    std::string error;
+    auto plugin = Plugin::load(kBin + "/" + file, error);
+    if (!plugin) {
+        std::fprintf(stderr, "kvqBench: %s\n", error.c_str());
+        std::exit(1);
+    }
+    plugin->attach();
+    return plugin;
+}
+
+double cpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+int entry() {
+    auto plugin = load("KV-X10.so");
+    plugin->build();
+    Handle root = plugin->root();
+    Handle id = plugin->findAttribute(root, "id");
+    const int n = 200000;
+    struct Case {
+        const char* name;
+        uint16_t category;
+        int32_t operation;
+        Handle object;
+    } cases[] = {{"entry.category1.recordSize", 1, 30, 0},
+                 {"entry.category2.getName", 2, 3, root},
+                 {"entry.category4.asText", 4, 7, id},
+                 {"entry.category3.unknown", 3, 21, root}};
+    for (const Case& c : cases) {
+        EntryMessage m{};
+        m.category = c.category;
+        m.operation = c.operation;
+        m.object = c.object;
+        EntryFunction* f = plugin->entry();
+        auto begin = Clock::now();
+        for (int i = 0; i < n; ++i)
+            f(&m);
+        print(c.name, micros(Clock::now() - begin) * 1000.0 / n, "ns");
+    }
+    plugin->detach();
+    return 0;
+}
+
+// A host that answers (1,207) and (1,11) at once and keeps nothing.
+extern "C" void fastHost(EntryMessage* m) {
+    if (m->category == 1 && (m->operation == 207 || m->operation == 11)) {
+        uint32_t word = 0x1000;
+        std::memcpy(m->result, &word, 4);
+    }
+}
+
+EntryMessage record(uint16_t category, int32_t operation, uint32_t object = 0) {
+    EntryMessage m{};
+    m.category = category;
+    m.operation = operation;
+    m.object = object;
+    return m;
+}
+
+int build() {
+    std::vector<double> times;
+    double bytes = 0;
+    setenv("KVQ_PORT_COM1", "/dev/kvq-no-controller", 1); // build without a device
+    const std::string path = kBin + "/KV-X10.so";
+    for (int round = 0; round < 7; ++round) {
+        char error[256] = {};
+        void* library = plat::loadLibrary(path.c_str(), error, sizeof error);
+        auto* entry =
+            library ? reinterpret_cast<EntryFunction*>(plat::findSymbol(library, "V_KVQ_ENTRY"))
+                    : nullptr;
+        if (entry == nullptr) {
+            std::fprintf(stderr, "kvqBench: %s\n", error);
+            return 1;
+        }
+        EntryMessage attach = record(1, 1, toHandle(&fastHost));
+        entry(&attach);
+        EntryMessage buildIt = record(1, 10);
+        size_t before = mallinfo2().uordblks;
+        auto begin = Clock::now();
+        entry(&buildIt);
+        times.push_back(micros(Clock::now() - begin) / 1000.0);
+        bytes = static_cast<double>(mallinfo2().uordblks - before);
+        EntryMessage detach = record(1, 2);
+        entry(&detach);
+        plat::freeLibrary(library);
+    }
+    print("x10.build.median", percentile(times, 0.5), "ms");
+    print("x10.tree.heap", bytes / 1024.0, "KiB");
+    return 0;
+}
+
+int quillport(int n) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) || unlockpt(master)) return 1;
+    setenv("KVQ_PORT_COM3", ptsname(master), 1);
+    ModemLines::reset();
+    auto plugin = load("Quillport.so");
+    plugin->build();
+    Plugin::pump(200);
+
+    // CPU of the poll loop: the host's thread sleeps in the loop meanwhile.
+    double cpu0 = cpuSeconds();
+    auto wall0 = Clock::now();
+    Plugin::pump(5000);
+    double cpu = cpuSeconds() - cpu0;
+    double wall = micros(Clock::now() - wall0) / 1e6;
+    print("quillport.pollLoop.cpu", 100.0 * cpu / wall, "% of one core");
+
+    // Each sample: CTS goes active, timed until the button's 321 reaches the
+    // host; then it goes inactive again, untimed.
+    std::vector<double> latencies;
+    for (int i = 0; i < n; ++i) {
+        plugin->clearCalls();
+        auto begin = Clock::now();
+        ModemLines::set(true, false, false, false);
+        bool seen = Plugin::pumpUntil(
+            [&] {
+                for (const Call& c : plugin->calls())
+                    if (c.is(2, 2) && c.arg64(2) == 321) return true;
+                return false;
+            },
+            2000);
+        if (seen) latencies.push_back(micros(Clock::now() - begin) / 1000.0);
+        ModemLines::set(false, false, false, false);
+        Plugin::pump(10);
+    }
+    print("quillport.latency.p50", percentile(latencies, 0.5), "ms");
+    print("quillport.latency.p99", percentile(latencies, 0.99), "ms");
+    print("quillport.latency.samples", static_cast<double>(latencies.size()), "");
+    plugin->detach();
+    ModemLines::remove();
+    close(master);
+    return 0;
+}
+
+int x10Event(int n) {
+    ChildProcess sim({kBin + "/cm11a-sim", "--poll-interval", "1000"});
+    std::string line = sim.waitFor("device ", 10000);
+    if (line.empty()) return 1;
+    setenv("KVQ_PORT_COM1", line.substr(7).c_str(), 1);
+    auto plugin = load("KV-X10.so");
+    plugin->build();
+    Plugin::pump(200);
+    std::vector<double> latencies;
+    for (int i = 0; i < n; ++i) {
+        plugin->clearCalls();
+        // The simulator sends its first 0x5A as soon as it reads the report.
+        auto begin = Clock::now();
+        sim.write(i % 2 ? "report A1 A-ON\n" : "report B2 B-OFF\n");
+        bool seen = Plugin::pumpUntil(
+            [&] {
+                for (const Call& c : plugin->calls())
+                    if (c.is(2, 2) && c.arg64(2) == 321) return true;
+                return false;
+            },
+            5000);
+        if (seen) latencies.push_back(micros(Clock::now() - begin) / 1000.0);
+        Plugin::pump(20);
+    }
+    print("x10.event.p50", percentile(latencies, 0.5), "ms");
+    print("x10.event.p99", percentile(latencies, 0.99), "ms");
+    print("x10.event.samples", static_cast<double>(latencies.size()), "");
+    plugin->detach();
+    sim.write("quit\n");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string what = argc > 1 ? argv[1] : "";
+    int n = argc > 2 ? std::atoi(argv[2]) : 200;
+    if (what == "entry") return entry();
+    if (what == "build") return build();
+    if (what == "quillport") return quillport(n);
+    if (what == "x10-event") return x10Event(n);
+    std::fprintf(stderr, "usage: kvqBench entry | build | quillport N | x10-event N\n");
+    return 2;
+}
