@@ -205,6 +205,8 @@ KVQ_PLATFORM_API bool serialModemStatus(Handle port, uint32_t* status);
 KVQ_PLATFORM_API void* loadLibrary(const char* path, char* error, size_t errorSize);
 KVQ_PLATFORM_API void* findSymbol(void* library, const char* name);
 KVQ_PLATFORM_API void freeLibrary(void* library);
+// True once standard input has reached its end (a closed pipe or file); never waits.
+KVQ_PLATFORM_API bool inputEnded();
 // Dispatches posted messages and due timers of the calling thread's windows,
 // waiting at most `timeoutMs` for the first one; returns how many were dispatched.
 KVQ_PLATFORM_API int pumpMessages(uint32_t timeoutMs);

@@ -27,3 +27,21 @@ void freeLibrary(void* library) {
 }
 
 } // namespace plat
+
+namespace plat {
+
+bool inputEnded() {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    if (in == nullptr || in == INVALID_HANDLE_VALUE) return false;
+    if (GetFileType(in) != FILE_TYPE_PIPE) return false;
+    DWORD available = 0;
+    if (PeekNamedPipe(in, nullptr, 0, nullptr, &available, nullptr)) {
+        char byte;
+        DWORD read = 0;
+        if (available > 0) ReadFile(in, &byte, 1, &read, nullptr); // data a watch does not use
+        return false;
+    }
+    return GetLastError() == ERROR_BROKEN_PIPE;
+}
+
+} // namespace plat

@@ -81,7 +81,8 @@ const char* const kCommandHelp =
     "(1,207).\n";
 
 const char* const kWatchHelp =
-    "Usage: kvq-host watch LIB [--seconds N] [--invoke PATH]... [--progress] [--json]\n"
+    "Usage: kvq-host watch LIB [--seconds N] [--invoke PATH]... [--progress] [--until-eof]\n"
+    "                      [--json]\n"
     "Attaches, builds, registers an observer on every node, invokes each --invoke PATH in\n"
     "turn (command 289), runs the message loop for N seconds (default 10; Ctrl+C ends it\n"
     "early) printing every event as it happens, then detaches and prints the unload\n"
@@ -90,6 +91,8 @@ const char* const kWatchHelp =
     "  --seconds N    how long to run the message loop (decimal, may be 0)\n"
     "  --invoke PATH  invoke the function node at PATH once observers are registered\n"
     "  --progress     report the time left on standard error once a second\n"
+    "  --until-eof    also end the watch early when standard input reaches its end\n"
+    "                 (for scripts: close the pipe instead of sending Ctrl+C)\n"
     "\n"
     "Besides the event lines, watch prints \"watching\" (JSON \"nodes\", \"observers\",\n"
     "\"seconds\"), a \"result\" line per --invoke, and at the end \"detached\" with the\n"
@@ -205,6 +208,10 @@ Parsed parseArguments(const std::vector<std::string>& args, Options& o, std::str
         } else if (a == "--progress") {
             if (!noValue()) return Parsed::Error;
             o.progress = true;
+            watchOnly.push_back(a);
+        } else if (a == "--until-eof") {
+            if (!noValue()) return Parsed::Error;
+            o.untilEof = true;
             watchOnly.push_back(a);
         } else if (a == "--no-build") {
             if (!noValue()) return Parsed::Error;

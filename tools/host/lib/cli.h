@@ -24,6 +24,7 @@ struct Options {
     bool json = false;
     bool verbose = false;
     bool progress = false;
+    bool untilEof = false; // watch: end when standard input reaches its end
     bool noBuild = false;
 };
 

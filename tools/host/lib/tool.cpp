@@ -3,6 +3,7 @@
 #include "cli.h"
 #include "json.h"
 #include "nodePath.h"
+#include "platform/platform.h"
 #include "plugin.h"
 #include "report.h"
 
@@ -241,6 +242,10 @@ private:
         for (;;) {
             double now = p_.secondsSinceLoad();
             if (interrupted || now >= end) break;
+            if (o_.untilEof && plat::inputEnded()) {
+                interrupted = 1;
+                break;
+            }
             double left = end - now;
             Plugin::pumpOnce(static_cast<uint32_t>(std::min<double>(left * 1000 + 1, kSliceMs)));
             showCalls(Show::Reports);
