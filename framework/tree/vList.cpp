@@ -25,14 +25,9 @@ vListCell* vList::find(void* item) {
     return nullptr;
 }
 
-int32_t vList::insert(void* item, void* before) {
-    if (item == nullptr) return -1;
-    vListCell* beforeCell = find(before);
-    auto* cell = static_cast<vListCell*>(kvqAllocate(sizeof(vListCell)));
-    cell->next = nullptr;
-    cell->prev = nullptr;
-    cell->item = item;
-    ++count_;
+// Links a cell that is in no chain just before `beforeCell`, or after the
+// tail when `beforeCell` is null.
+void vList::link(vListCell* cell, vListCell* beforeCell) {
     if (beforeCell != nullptr) {
         cell->next = beforeCell;
         cell->prev = beforeCell->prev;
@@ -41,14 +36,26 @@ int32_t vList::insert(void* item, void* before) {
         else
             head_ = cell;
         beforeCell->prev = cell;
-    } else if (tail_ != nullptr) {
-        cell->prev = tail_;
-        tail_->next = cell;
-        tail_ = cell;
     } else {
-        head_ = cell;
+        cell->next = nullptr;
+        cell->prev = tail_;
+        if (tail_ != nullptr)
+            tail_->next = cell;
+        else
+            head_ = cell;
         tail_ = cell;
     }
+}
+
+int32_t vList::insert(void* item, void* before) {
+    if (item == nullptr) return -1;
+    vListCell* beforeCell = find(before);
+    auto* cell = static_cast<vListCell*>(kvqAllocate(sizeof(vListCell)));
+    cell->next = nullptr;
+    cell->prev = nullptr;
+    cell->item = item;
+    ++count_;
+    link(cell, beforeCell);
     cursor_ = cell;
     added(item, beforeCell != nullptr ? beforeCell->item : nullptr);
     return count_;
@@ -99,23 +106,7 @@ int32_t vList::move(void* item, void* before) {
     if (cell == head_) head_ = cell->next;
     if (cell == tail_) tail_ = cell->prev;
 
-    if (beforeCell != nullptr) {
-        cell->next = beforeCell;
-        cell->prev = beforeCell->prev;
-        if (beforeCell->prev != nullptr)
-            beforeCell->prev->next = cell;
-        else
-            head_ = cell;
-        beforeCell->prev = cell;
-    } else {
-        cell->next = nullptr;
-        cell->prev = tail_;
-        if (tail_ != nullptr)
-            tail_->next = cell;
-        else
-            head_ = cell;
-        tail_ = cell;
-    }
+    link(cell, beforeCell);
     moved(item, before);
     return 1;
 }

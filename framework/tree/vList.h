@@ -40,6 +40,7 @@ public:
     void* cursorItem() const { return cursor_ ? cursor_->item : nullptr; }
 
 private:
+    void link(vListCell* cell, vListCell* beforeCell);
     void unlink(vListCell* cell);
 
     vListCell* head_ = nullptr;
