@@ -1,0 +1,361 @@
+// Faults end to end: a controller that stays silent, answers with wrong
+// checksums, sends garbage or hangs up; serial devices held by another program;
+// a host that answers nothing; and the plug-in object destroyed by the host
+// through the root node instead of detach. Nothing may crash or hang, and the
+// devices must be usable again afterwards.
+#include "fixtures/hostRun.h"
+#include "fixtures/loadedPlugin.h"
+#include "fixtures/modemlines/modemLines.h"
+#include "platform/posix/testing.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string kX10 = std::string(KVQ_BIN_DIR) + "/KV-X10.so";
+const std::string kQuillport = std::string(KVQ_BIN_DIR) + "/Quillport.so";
+const std::string kA1On = "X10/House Code: A/Unit Code: 1/Power On";
+
+long long elapsedMs(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 since)
+        .count();
+}
+
+// cm11a-sim on its own pseudo-terminal.
+struct Simulator {
+    Simulator() {
+        child = std::make_unique<ChildProcess>(std::vector<std::string>{
+            std::string(KVQ_BIN_DIR) + "/cm11a-sim", "--poll-interval", "300", "--exit-on-eof"});
+        std::string line = child->waitFor("device ", 10000);
+        if (line.rfind("device ", 0) == 0) device = line.substr(7);
+    }
+    ~Simulator() { child->write("quit\n"); }
+    // Gives a command and waits until the simulator has taken it.
+    bool command(const std::string& text) {
+        return child->write(text + "\n") && !child->waitFor("cmd " + text, 10000).empty();
+    }
+    // Every line the simulator writes until it has been quiet for `quietMs`.
+    std::vector<std::string> drain(int quietMs = 500) {
+        std::vector<std::string> out;
+        std::string line;
+        while (child->readLine(line, quietMs))
+            out.push_back(line);
+        return out;
+    }
+    std::unique_ptr<ChildProcess> child;
+    std::string device;
+};
+
+int countContaining(const std::vector<std::string>& lines, const std::string& needle) {
+    int n = 0;
+    for (const std::string& l : lines)
+        for (size_t at = l.find(needle); at != std::string::npos; at = l.find(needle, at + 1))
+            ++n;
+    return n;
+}
+
+// Holds a device the way the platform does for a plug-in: exclusive terminal
+// mode plus an advisory lock, which also binds privileged openers.
+struct HeldDevice {
+    explicit HeldDevice(const std::string& path) {
+        fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) release();
+        if (fd >= 0) ioctl(fd, TIOCEXCL);
+    }
+    ~HeldDevice() { release(); }
+    void release() {
+        if (fd < 0) return;
+        ioctl(fd, TIOCNXCL);
+        flock(fd, LOCK_UN);
+        close(fd);
+        fd = -1;
+    }
+    int fd = -1;
+};
+
+std::unique_ptr<HostRun> invoke(const std::string& device, const std::string& path) {
+    return std::make_unique<HostRun>(std::vector<std::string>{"invoke", kX10, path},
+                                     ChildProcess::Env{{"KVQ_PORT_COM1", device}});
+}
+
+bool noSanitizerReport(ChildProcess& child) {
+    std::string err = child.errorText(2000);
+    return err.find("Sanitizer") == std::string::npos &&
+           err.find("runtime error") == std::string::npos;
+}
+
+} // namespace
+
+TEST(Faults, SilentControllerIsGivenUpAfterTenAttemptsThenCommandsGoThroughAgain) {
+    Simulator sim;
+    ASSERT_FALSE(sim.device.empty());
+    ASSERT_TRUE(sim.command("silent on"));
+
+    auto start = std::chrono::steady_clock::now();
+    auto run = invoke(sim.device, kA1On);
+    EXPECT_EQ(run->finish(60000, false), 0);
+    long long took = elapsedMs(start);
+    EXPECT_TRUE(noSanitizerReport(run->child()));
+    // Ten address frames, each waited for 500 ms, and no function frame after them.
+    std::vector<std::string> lines = sim.drain();
+    EXPECT_EQ(countContaining(lines, "04 66"), 10);
+    EXPECT_EQ(countContaining(lines, "06 62"), 0);
+    EXPECT_GE(took, 4500);
+    EXPECT_EQ(countContaining(run->child().lines(), "\"event\":\"result\""), 1);
+
+    ASSERT_TRUE(sim.command("silent off"));
+    auto again = invoke(sim.device, kA1On);
+    EXPECT_NE(sim.child->waitFor("A1 ON put on the power line", 20000), "");
+    EXPECT_EQ(again->finish(60000, false), 0);
+}
+
+TEST(Faults, WrongChecksumsGarbageAndAHangUpDuringAWatch) {
+    Simulator sim;
+    ASSERT_FALSE(sim.device.empty());
+    ASSERT_TRUE(sim.command("bad-checksum 2"));
+    HostRun run(
+        {"watch", kX10, "--seconds", "120", "--invoke", kA1On},
+        ChildProcess::Env{{"KVQ_PORT_COM1", sim.device}, {"LD_PRELOAD", ModemLines::ldPreload()}});
+    ASSERT_EQ(run.waitFor("watching", 120000), "watching");
+
+    // Two wrong checksums make the address go out three times; then both frames pass.
+    EXPECT_NE(sim.child->waitFor("A1 ON put on the power line", 20000), "");
+    std::vector<std::string> lines = sim.child->lines();
+    EXPECT_EQ(countContaining(lines, "wrong checksum (correct"), 2);
+    EXPECT_EQ(countContaining(lines, "rx 04 66"), 3);
+    EXPECT_EQ(countContaining(lines, "A1 ON put on the power line"), 1);
+
+    // Bytes that mean nothing are passed over; the report after them still fires.
+    run.clearEvents();
+    ASSERT_TRUE(sim.command("garbage 00 ff 55 c3 13 11 00"));
+    ASSERT_TRUE(sim.command("report A1 A-OFF"));
+    EXPECT_NE(run.waitFor("fired KV-X10/House Code: A/Unit Code: 1/Powered Off", 20000), "");
+
+    // The controller goes away in the middle of the watch: the host keeps
+    // running and detaches cleanly at the end.
+    ASSERT_TRUE(sim.command("hangup"));
+    EXPECT_NE(sim.child->waitFor("hangup: line closed", 10000), "");
+    EXPECT_EQ(run.child().wait(0), ChildProcess::kRunning);
+    EXPECT_EQ(run.finish(), 0);
+    EXPECT_NE(std::find(run.events().begin(), run.events().end(), "unload"), run.events().end());
+    EXPECT_TRUE(noSanitizerReport(run.child()));
+}
+
+TEST(Faults, Com1HeldByAnotherProgramIsLeftAloneAndUsableOnceReleased) {
+    Simulator sim;
+    ASSERT_FALSE(sim.device.empty());
+    HeldDevice held(sim.device);
+    ASSERT_GE(held.fd, 0);
+
+    auto run = invoke(sim.device, kA1On);
+    EXPECT_EQ(run->finish(60000, false), 0);
+    EXPECT_TRUE(noSanitizerReport(run->child()));
+    EXPECT_EQ(countContaining(run->child().lines(), "\"event\":\"error\""), 0);
+    EXPECT_EQ(countContaining(sim.drain(), "rx "), 0);
+
+    held.release();
+    auto again = invoke(sim.device, kA1On);
+    EXPECT_NE(sim.child->waitFor("A1 ON put on the power line", 20000), "");
+    EXPECT_EQ(again->finish(60000, false), 0);
+}
+
+TEST(Faults, Com3HeldByAnotherProgramIsLeftAloneAndUsableOnceReleased) {
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.ok());
+    ModemLines::use(std::string(::testing::TempDir()) + "kvq-faults-" + std::to_string(getpid()));
+    ModemLines::reset();
+    ModemLines::set(true, false, false, false);
+    ChildProcess::Env env{{"KVQ_PORT_COM3", pty.slavePath()},
+                          {"LD_PRELOAD", ModemLines::ldPreload()}};
+    {
+        HeldDevice held(pty.slavePath());
+        ASSERT_GE(held.fd, 0);
+        HostRun run({"watch", kQuillport, "--seconds", "60"}, env);
+        ASSERT_EQ(run.waitFor("watching", 30000), "watching");
+        EXPECT_EQ(run.waitFor("fired", 1500), "");
+        EXPECT_EQ(run.finish(), 0);
+        EXPECT_EQ(countContaining(run.events(), "announce"), 4);
+        EXPECT_EQ(countContaining(run.events(), "error"), 0);
+        EXPECT_TRUE(noSanitizerReport(run.child()));
+    }
+    HostRun run({"watch", kQuillport, "--seconds", "60"}, env);
+    EXPECT_NE(run.waitFor("fired Quillport/Button 1 (CTS)", 30000), "");
+    EXPECT_EQ(run.finish(), 0);
+    ModemLines::remove();
+}
+
+// ---------------------------------------------------------------- in process
+
+namespace {
+
+// A host entry that answers nothing: every result stays as the plug-in left it.
+int silentHostCalls = 0;
+int silentHostFired = 0;
+void silentHost(EntryMessage* m) {
+    ++silentHostCalls;
+    if (m->category == 2 && m->operation == 2 && m->a[2] == 321) ++silentHostFired;
+}
+
+// A host entry that answers like a host and counts what matters here.
+int fired = 0, unloads = 0;
+void countingHost(EntryMessage* m) {
+    if (m->category == 2 && m->operation == 2 && m->a[2] == 321) ++fired;
+    if (m->category == 1 && m->operation == 2) ++unloads;
+    if (m->category == 1 && m->operation == 207)
+        std::memcpy(m->result, &LoadedPlugin::kHostTarget, 4);
+    if (m->category == 1 && m->operation == 11)
+        std::memcpy(m->result, &LoadedPlugin::kHostSource, 4);
+}
+
+// The module instance a Windows host hands over: the address the library was
+// loaded at (a library loaded again in this process may land elsewhere).
+uint32_t moduleBase(const std::string& path) {
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (library == nullptr) return 0;
+    Dl_info info{};
+    void* entry = dlsym(library, "V_KVQ_ENTRY");
+    uint32_t base = entry != nullptr && dladdr(entry, &info) ? toHandle(info.dli_fbase) : 0;
+    dlclose(library);
+    return base;
+}
+
+uint32_t attach(LoadedPlugin& p, const std::string& path, EntryFunction* host) {
+    return p.word(1, 1, toHandle(host), {LoadedPlugin::kContext, 0, moduleBase(path)});
+}
+
+struct Counters {
+    int windows, timers, threads, threadHandles, mutexes, waitObjects, devices;
+    static Counters now() {
+        namespace t = plat::testing;
+        return {t::liveWindows(),       t::liveTimers(),  t::liveThreads(),
+                t::liveThreadHandles(), t::liveMutexes(), t::liveWaitObjects(),
+                t::openSerialDevices()};
+    }
+    bool operator==(const Counters& o) const {
+        return windows == o.windows && timers == o.timers && threads == o.threads &&
+               threadHandles == o.threadHandles && mutexes == o.mutexes &&
+               waitObjects == o.waitObjects && devices == o.devices;
+    }
+};
+std::ostream& operator<<(std::ostream& os, const Counters& c) {
+    return os << "windows " << c.windows << ", timers " << c.timers << ", threads " << c.threads
+              << ", thread handles " << c.threadHandles << ", mutexes " << c.mutexes
+              << ", wait objects " << c.waitObjects << ", devices " << c.devices;
+}
+
+// Pumps the host's messages until `done` holds or the deadline passes.
+template <class Done> bool pumpUntil(Done done, int timeoutMs) {
+    auto start = std::chrono::steady_clock::now();
+    while (!done()) {
+        if (elapsedMs(start) >= timeoutMs) return false;
+        plat::pumpMessages(20);
+    }
+    return true;
+}
+
+bool canOpen(const char* name) {
+    plat::Handle port = plat::serialOpen(name, nullptr);
+    if (port == nullptr) return false;
+    plat::serialClose(port);
+    return true;
+}
+
+void pressButton(LoadedPlugin& p, uint32_t button, uint32_t target) {
+    p.call(2, 32, button, {1});
+    p.call(2, 2, button, {target, 0, 1, 0});
+}
+
+} // namespace
+
+TEST(FaultsInProcess, AHostThatAnswersNothingStillGetsWorkingPlugins) {
+    Simulator sim;
+    ASSERT_FALSE(sim.device.empty());
+    setenv("KVQ_PORT_COM1", sim.device.c_str(), 1);
+    Counters before = Counters::now();
+    {
+        LoadedPlugin x10(kX10);
+        ASSERT_TRUE(x10.loaded()) << x10.error();
+        EXPECT_EQ(attach(x10, kX10, &silentHost), 1u);
+        x10.build();
+        uint32_t on = x10.child(
+            x10.child(x10.child(x10.child(x10.root(), "X10"), "House Code: A"), "Unit Code: 1"),
+            "Power On");
+        ASSERT_NE(on, 0u);
+        x10.call(2, 2, on, {0, 0, 289, 0});
+        EXPECT_NE(sim.child->waitFor("A1 ON put on the power line", 20000), "");
+        ASSERT_TRUE(sim.command("report A1 A-ON"));
+        EXPECT_TRUE(pumpUntil([] { return silentHostFired > 0; }, 20000));
+        EXPECT_EQ(x10.detach(), 1u);
+    }
+    {
+        PseudoTerminal pty;
+        ASSERT_TRUE(pty.ok());
+        setenv("KVQ_PORT_COM3", pty.slavePath().c_str(), 1);
+        LoadedPlugin quill(kQuillport);
+        ASSERT_TRUE(quill.loaded()) << quill.error();
+        EXPECT_EQ(attach(quill, kQuillport, &silentHost), 1u);
+        quill.build();
+        uint32_t button = quill.child(quill.child(quill.root(), "Quillport"), "Button 1 (CTS)");
+        ASSERT_NE(button, 0u);
+        int calls = silentHostCalls;
+        pressButton(quill, button, 0);
+        EXPECT_GT(silentHostCalls, calls); // it answered, into the void
+        plat::pumpMessages(0);
+        EXPECT_EQ(quill.detach(), 1u);
+    }
+    EXPECT_EQ(Counters::now(), before);
+}
+
+TEST(FaultsInProcess, DestroyingTheRootInsteadOfDetachReleasesEverything) {
+    Simulator sim;
+    ASSERT_FALSE(sim.device.empty());
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.ok());
+    setenv("KVQ_PORT_COM1", sim.device.c_str(), 1);
+    setenv("KVQ_PORT_COM3", pty.slavePath().c_str(), 1);
+    Counters before = Counters::now();
+
+    for (const std::string& library : {kQuillport, kX10}) {
+        SCOPED_TRACE(library);
+        const char* port = library == kX10 ? "com1" : "COM3";
+        LoadedPlugin p(library);
+        ASSERT_TRUE(p.loaded()) << p.error();
+        ASSERT_EQ(attach(p, library, &countingHost), 1u);
+        p.build();
+        Counters built = Counters::now();
+        EXPECT_EQ(built.devices, before.devices + 1);
+        EXPECT_FALSE(canOpen(port));
+        if (library == kX10) {
+            EXPECT_GT(built.timers, before.timers);
+            ASSERT_TRUE(sim.command("report A1 A-ON"));
+            fired = 0;
+            EXPECT_TRUE(pumpUntil([] { return fired > 0; }, 20000));
+        } else {
+            EXPECT_EQ(built.threads, before.threads + 1);
+            EXPECT_GT(built.windows, before.windows);
+        }
+
+        unloads = 0;
+        p.call(2, 1, p.root());
+        EXPECT_EQ(Counters::now(), before);
+        EXPECT_EQ(unloads, 1);
+        // The object is gone: detach has nothing left to do.
+        EXPECT_EQ(p.detach(), 0u);
+        EXPECT_EQ(p.root(), 0u);
+        plat::pumpMessages(0);
+        EXPECT_EQ(plat::testing::queuedMessages(), 0);
+        EXPECT_TRUE(canOpen(port));
+    }
+    EXPECT_EQ(Counters::now(), before);
+}
