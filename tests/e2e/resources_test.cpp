@@ -236,7 +236,7 @@ TEST(Resources, WithoutTheirDevicesThePluginsStillReleaseEverything) {
 // that was unloaded, and the next build calls into it when the library now
 // sits at another address. (Natively kvq-host hands over the loader's handle,
 // which a reload can reuse.)
-TEST(Resources, DISABLED_ReloadWithTheSameModuleInstance) {
+TEST(Resources, ReloadWithTheSameModuleInstance) {
     PseudoTerminal pty;
     ASSERT_TRUE(pty.ok());
     setenv("KVQ_PORT_COM3", pty.slavePath().c_str(), 1);

@@ -27,8 +27,14 @@ void* findSymbol(void* library, const char* name) {
     return dlsym(library, name);
 }
 
+namespace detail {
+void dropClassesOf(void* library); // windows.cpp
+} // namespace detail
+
 void freeLibrary(void* library) {
-    if (library) dlclose(library);
+    if (!library) return;
+    detail::dropClassesOf(library);
+    dlclose(library);
 }
 
 } // namespace plat

@@ -77,6 +77,10 @@ void* workerMain(void* arg) {
         self->changed.notify_all();
     }
     self->routine(self->param);
+    // Its work is done: an idle worker must not wait for an idle processor to
+    // finish ending, or whoever waits for it waits on the load of the machine.
+    sched_param normal{};
+    pthread_setschedparam(pthread_self(), SCHED_OTHER, &normal);
     {
         std::lock_guard<std::mutex> guard(self->lock);
         self->done = true;

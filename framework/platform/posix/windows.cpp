@@ -10,7 +10,11 @@
 // with no lock held, so a procedure may post, arm timers or create and destroy
 // windows itself.
 #include "platform/platform.h"
+
 #include "platform/posix/testing.h"
+#include <cstring>
+#include <dlfcn.h>
+#include <link.h>
 
 #include <algorithm>
 #include <chrono>
@@ -209,6 +213,29 @@ void* createParamOf(intptr_t wmCreateLParam) {
     if (!wmCreateLParam) return nullptr;
     return reinterpret_cast<const CreateStruct*>(wmCreateLParam)->createParams;
 }
+
+namespace detail {
+
+// The classes whose window procedure lies in `library`: on Windows a class's
+// procedure is code of the module that registered it, so unloading the module
+// takes the procedure along; here the class goes with it, so that a later
+// registration under the same instance cannot find a procedure in unmapped code.
+void dropClassesOf(void* library) {
+    link_map* map = nullptr;
+    if (library == nullptr || dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return;
+    MessageState& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.classes.erase(std::remove_if(s.classes.begin(), s.classes.end(),
+                                   [map](const WindowClass& c) {
+                                       Dl_info info{};
+                                       return dladdr(reinterpret_cast<void*>(c.proc), &info) != 0 &&
+                                              info.dli_fname != nullptr && map->l_name != nullptr &&
+                                              std::strcmp(info.dli_fname, map->l_name) == 0;
+                                   }),
+                    s.classes.end());
+}
+
+} // namespace detail
 
 bool classRegistered(Instance instance, const char* className) {
     if (!className) return false;
