@@ -212,26 +212,12 @@ int fired = 0, unloads = 0;
 void countingHost(EntryMessage* m) {
     if (m->category == 2 && m->operation == 2 && m->a[2] == 321) ++fired;
     if (m->category == 1 && m->operation == 2) ++unloads;
-    if (m->category == 1 && m->operation == 207)
-        std::memcpy(m->result, &LoadedPlugin::kHostTarget, 4);
-    if (m->category == 1 && m->operation == 11)
-        std::memcpy(m->result, &LoadedPlugin::kHostSource, 4);
-}
-
-// The module instance a Windows host hands over: the address the library was
-// loaded at (a library loaded again in this process may land elsewhere).
-uint32_t moduleBase(const std::string& path) {
-    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (library == nullptr) return 0;
-    Dl_info info{};
-    void* entry = dlsym(library, "V_KVQ_ENTRY");
-    uint32_t base = entry != nullptr && dladdr(entry, &info) ? toHandle(info.dli_fbase) : 0;
-    dlclose(library);
-    return base;
+    LoadedPlugin::answerHostQueries(m);
 }
 
 uint32_t attach(LoadedPlugin& p, const std::string& path, EntryFunction* host) {
-    return p.word(1, 1, toHandle(host), {LoadedPlugin::kContext, 0, moduleBase(path)});
+    return p.word(1, 1, toHandle(host),
+                  {LoadedPlugin::kContext, 0, LoadedPlugin::moduleBase(path)});
 }
 
 struct Counters {

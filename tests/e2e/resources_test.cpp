@@ -61,29 +61,13 @@ void countingHost(EntryMessage* m) {
     if (m->category == 2 && m->operation == 2 && m->a[2] == 321) ++host.fired;
     if (m->category == 2 && m->operation == 2 && m->a[2] == 323) ++host.answered;
     if (m->category == 1 && m->operation == 2) ++host.unloads;
-    if (m->category == 1 && m->operation == 207)
-        std::memcpy(m->result, &LoadedPlugin::kHostTarget, 4);
-    if (m->category == 1 && m->operation == 11)
-        std::memcpy(m->result, &LoadedPlugin::kHostSource, 4);
-}
-
-// The module instance a Windows host hands over: the address the library was
-// loaded at. A reloaded library may land elsewhere, and the window class it
-// registered under its instance must not outlive its code under the same one.
-uint32_t moduleBase(const std::string& path) {
-    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (library == nullptr) return 0;
-    Dl_info info{};
-    void* entry = dlsym(library, "V_KVQ_ENTRY");
-    uint32_t base = entry != nullptr && dladdr(entry, &info) ? toHandle(info.dli_fbase) : 0;
-    dlclose(library);
-    return base;
+    LoadedPlugin::answerHostQueries(m);
 }
 
 bool attach(LoadedPlugin& p, const std::string& path) {
     host = HostCounts{};
-    return p.word(1, 1, toHandle(&countingHost), {LoadedPlugin::kContext, 0, moduleBase(path)}) ==
-           1;
+    return p.word(1, 1, toHandle(&countingHost),
+                  {LoadedPlugin::kContext, 0, LoadedPlugin::moduleBase(path)}) == 1;
 }
 
 // A worker is detached: after its object has seen it end, the thread itself
