@@ -60,6 +60,17 @@ std::unique_ptr<Plugin> load(const std::string& file) {
     return plugin;
 }
 
+// Runs the message loop until the plug-in has fired an event (321) at the host.
+bool pumpUntilFired(Plugin& plugin, uint32_t ms) {
+    return Plugin::pumpUntil(
+        [&] {
+            for (const Call& c : plugin.calls())
+                if (c.is(2, 2) && c.arg64(2) == 321) return true;
+            return false;
+        },
+        ms);
+}
+
 double cpuSeconds() {
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
@@ -181,13 +192,7 @@ int quillport(int n) {
         plugin->clearCalls();
         auto begin = Clock::now();
         ModemLines::set(true, false, false, false);
-        bool seen = Plugin::pumpUntil(
-            [&] {
-                for (const Call& c : plugin->calls())
-                    if (c.is(2, 2) && c.arg64(2) == 321) return true;
-                return false;
-            },
-            2000);
+        bool seen = pumpUntilFired(*plugin, 2000);
         if (seen) latencies.push_back(micros(Clock::now() - begin) / 1000.0);
         ModemLines::set(false, false, false, false);
         Plugin::pump(10);
@@ -215,13 +220,7 @@ int x10Event(int n) {
         // The simulator sends its first 0x5A as soon as it reads the report.
         auto begin = Clock::now();
         sim.write(i % 2 ? "report A1 A-ON\n" : "report B2 B-OFF\n");
-        bool seen = Plugin::pumpUntil(
-            [&] {
-                for (const Call& c : plugin->calls())
-                    if (c.is(2, 2) && c.arg64(2) == 321) return true;
-                return false;
-            },
-            5000);
+        bool seen = pumpUntilFired(*plugin, 5000);
         if (seen) latencies.push_back(micros(Clock::now() - begin) / 1000.0);
         Plugin::pump(20);
     }
