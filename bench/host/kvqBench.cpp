@@ -1,8 +1,8 @@
-// kvqBench: the figures of docs/performance.md, measured through the real
-// library boundary with the kvq-host library.
+// kvqBench: the figures of docs/performance.md that need a whole plug-in at
+// work, measured through the real library boundary with the kvq-host library.
+// (Entry calls and build time are micro-benchmarks: bench/micro, kvqMicro.)
 //
-//   kvqBench entry              one entry call per category, ns
-//   kvqBench build              KV-X10 build time and the heap of the built tree
+//   kvqBench build              the heap of the built KV-X10 tree
 //   kvqBench quillport N        line change to 321 at the host (p50, p99)
 //   kvqBench quillport-cpu      the poll loop's CPU
 //   kvqBench x10-event N        cm11a-sim's poll to 321 at the host (p50, p99)
@@ -77,36 +77,6 @@ double cpuSeconds() {
     return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
-int entry() {
-    auto plugin = load("KV-X10.so");
-    plugin->build();
-    Handle root = plugin->root();
-    Handle id = plugin->findAttribute(root, "id");
-    const int n = 200000;
-    struct Case {
-        const char* name;
-        uint16_t category;
-        int32_t operation;
-        Handle object;
-    } cases[] = {{"entry.category1.recordSize", 1, 30, 0},
-                 {"entry.category2.getName", 2, 3, root},
-                 {"entry.category4.asText", 4, 7, id},
-                 {"entry.category3.unknown", 3, 21, root}};
-    for (const Case& c : cases) {
-        EntryMessage m{};
-        m.category = c.category;
-        m.operation = c.operation;
-        m.object = c.object;
-        EntryFunction* f = plugin->entry();
-        auto begin = Clock::now();
-        for (int i = 0; i < n; ++i)
-            f(&m);
-        print(c.name, micros(Clock::now() - begin) * 1000.0 / n, "ns");
-    }
-    plugin->detach();
-    return 0;
-}
-
 // A host that answers (1,207) and (1,11) at once and keeps nothing.
 extern "C" void fastHost(EntryMessage* m) {
     if (m->category == 1 && (m->operation == 207 || m->operation == 11)) {
@@ -123,34 +93,29 @@ EntryMessage record(uint16_t category, int32_t operation, uint32_t object = 0) {
     return m;
 }
 
+// The growth of the allocator's in-use bytes across KV-X10's build, with a
+// host that answers at once and keeps nothing.
 int build() {
-    std::vector<double> times;
-    double bytes = 0;
     setenv("KVQ_PORT_COM1", "/dev/kvq-no-controller", 1); // build without a device
     const std::string path = kBin + "/KV-X10.so";
-    for (int round = 0; round < 7; ++round) {
-        char error[256] = {};
-        void* library = plat::loadLibrary(path.c_str(), error, sizeof error);
-        auto* entry =
-            library ? reinterpret_cast<EntryFunction*>(plat::findSymbol(library, "V_KVQ_ENTRY"))
-                    : nullptr;
-        if (entry == nullptr) {
-            std::fprintf(stderr, "kvqBench: %s\n", error);
-            return 1;
-        }
-        EntryMessage attach = record(1, 1, toHandle(&fastHost));
-        entry(&attach);
-        EntryMessage buildIt = record(1, 10);
-        size_t before = mallinfo2().uordblks;
-        auto begin = Clock::now();
-        entry(&buildIt);
-        times.push_back(micros(Clock::now() - begin) / 1000.0);
-        bytes = static_cast<double>(mallinfo2().uordblks - before);
-        EntryMessage detach = record(1, 2);
-        entry(&detach);
-        plat::freeLibrary(library);
+    char error[256] = {};
+    void* library = plat::loadLibrary(path.c_str(), error, sizeof error);
+    auto* entry = library
+                      ? reinterpret_cast<EntryFunction*>(plat::findSymbol(library, "V_KVQ_ENTRY"))
+                      : nullptr;
+    if (entry == nullptr) {
+        std::fprintf(stderr, "kvqBench: %s\n", error);
+        return 1;
     }
-    print("x10.build.median", percentile(times, 0.5), "ms");
+    EntryMessage attach = record(1, 1, toHandle(&fastHost));
+    entry(&attach);
+    EntryMessage buildIt = record(1, 10);
+    size_t before = mallinfo2().uordblks;
+    entry(&buildIt);
+    double bytes = static_cast<double>(mallinfo2().uordblks - before);
+    EntryMessage detach = record(1, 2);
+    entry(&detach);
+    plat::freeLibrary(library);
     print("x10.tree.heap", bytes / 1024.0, "KiB");
     return 0;
 }
@@ -237,12 +202,10 @@ int x10Event(int n) {
 int main(int argc, char** argv) {
     std::string what = argc > 1 ? argv[1] : "";
     int n = argc > 2 ? std::atoi(argv[2]) : 200;
-    if (what == "entry") return entry();
     if (what == "build") return build();
     if (what == "quillport") return quillport(n);
     if (what == "quillport-cpu") return quillportCpu();
     if (what == "x10-event") return x10Event(n);
-    std::fprintf(stderr,
-                 "usage: kvqBench entry | build | quillport N | quillport-cpu | x10-event N\n");
+    std::fprintf(stderr, "usage: kvqBench build | quillport N | quillport-cpu | x10-event N\n");
     return 2;
 }
