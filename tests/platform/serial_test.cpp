@@ -171,6 +171,29 @@ TEST_F(PlatformSerial, ReadCompletesShortAfterTheDevicesIntervalTimeout) {
     EXPECT_EQ(buffer[2], 0);
 }
 
+// The wait cap that protocol fuzzing runs under: a read ends at once with what
+// has arrived, a sleep returns at once, and lifting the cap restores both.
+TEST_F(PlatformSerial, CappedWaitsEndAtOnceWithWhatHasArrived) {
+    openConfigured();
+    plat::testing::capWaits(0);
+    toDevice("\x5a", 1);
+    auto deadline = steady_clock::now() + std::chrono::seconds(3);
+    while (unread() < 1 && steady_clock::now() < deadline) {}
+    uint8_t buffer[3] = {0, 0xAB, 0xAB};
+    auto start = steady_clock::now();
+    EXPECT_EQ(plat::serialRead(port, buffer, 3, 500), 1);
+    EXPECT_EQ(plat::serialRead(port, buffer + 1, 1, 500), 1); // nothing there: completes empty
+    plat::sleep(2000);
+    EXPECT_LT(msSince(start), 400);
+    EXPECT_EQ(buffer[0], 0x5a);
+    EXPECT_EQ(buffer[1], 0xAB);
+
+    plat::testing::resetSeams();
+    start = steady_clock::now();
+    EXPECT_EQ(plat::serialRead(port, buffer, 1, 500), 0);
+    EXPECT_GE(msSince(start), 490);
+}
+
 TEST_F(PlatformSerial, EveryByteValuePassesBothWaysUnchanged) {
     openConfigured();
     std::vector<uint8_t> all(256);

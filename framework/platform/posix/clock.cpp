@@ -1,12 +1,34 @@
 // Sleep and the monotonic tick count.
 #include "platform/platform.h"
+#include "platform/posix/handles.h"
+#include "platform/posix/testing.h"
+
+#include <atomic>
 
 #include <cerrno>
 #include <ctime>
 
 namespace plat {
+namespace {
+constexpr uint32_t kNoCap = 0xFFFFFFFFu;
+std::atomic<uint32_t> waitCap{kNoCap};
+} // namespace
+
+uint32_t detail::cappedWait(uint32_t milliseconds) {
+    uint32_t cap = waitCap.load();
+    return milliseconds < cap ? milliseconds : cap;
+}
+
+void testing::capWaits(uint32_t milliseconds) {
+    waitCap = milliseconds;
+}
+
+void testing::uncapWaits() {
+    waitCap = kNoCap;
+}
 
 void sleep(uint32_t milliseconds) {
+    milliseconds = detail::cappedWait(milliseconds);
     timespec ts{static_cast<time_t>(milliseconds / 1000),
                 static_cast<long>(milliseconds % 1000) * 1000000L};
     // Resume after a signal with the time that is left; any other failure ends the sleep.

@@ -19,6 +19,9 @@
 namespace plat {
 namespace detail {
 
+// The wait cap of testing::capWaits: `milliseconds`, or less while a cap is set.
+uint32_t cappedWait(uint32_t milliseconds);
+
 enum class HandleKind : uint32_t { thread = 1, mutex = 2, serial = 3, waitObject = 4 };
 
 template <class T> class HandleTable {

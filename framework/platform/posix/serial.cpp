@@ -447,6 +447,13 @@ int serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs) {
         uint64_t ms = static_cast<uint64_t>(t.readTotalMultiplier) * count + t.readTotalConstant;
         total = start + std::chrono::milliseconds(ms);
     }
+    // A capped wait ends like the device's own timeout: with what has arrived.
+    const uint32_t cap = detail::cappedWait(kInfinite);
+    if (cap != kInfinite && !atOnce) {
+        Clock::time_point capped = start + std::chrono::milliseconds(cap);
+        total = hasTotal ? std::min(total, capped) : capped;
+        hasTotal = true;
+    }
     const bool hasLimit = timeoutMs != kInfinite;
     const Clock::time_point limit = start + std::chrono::milliseconds(timeoutMs);
 

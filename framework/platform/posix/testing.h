@@ -24,7 +24,13 @@ KVQ_PLATFORM_API void failWaitObjectCreation(bool fail);
 KVQ_PLATFORM_API void overrideVersion(uint32_t platformId, uint32_t major);
 // Back to the version the platform normally reports.
 KVQ_PLATFORM_API void restoreVersion();
-// Clears every failure switch and the version override.
+// While set, no serial read and no sleep waits longer than `milliseconds`: a
+// read then completes with what has arrived, as when the device's own timeouts
+// run out. Lets a test drive a protocol through its timeouts quickly.
+KVQ_PLATFORM_API void capWaits(uint32_t milliseconds);
+// Waits take their full time again.
+KVQ_PLATFORM_API void uncapWaits();
+// Clears every failure switch, the wait cap and the version override.
 KVQ_PLATFORM_API void resetSeams();
 
 // Live resources, counted process-wide.

@@ -447,6 +447,7 @@ void restoreVersion() {
 
 void resetSeams() {
     failThreadCreation(false);
+    uncapWaits();
     failWaitObjectCreation(false);
     std::lock_guard<std::mutex> guard(state().lock);
     state().failRegistration = false;
