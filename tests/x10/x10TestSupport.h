@@ -8,6 +8,7 @@
 #include "protocol/vX10Port.h"
 #include "protocol/x10Codes.h"
 #include "protocol/x10Events.h"
+#include "x10/fakeEventSource.h"
 
 #include <gtest/gtest.h>
 
@@ -208,40 +209,6 @@ private:
     Bytes upload_;
     Bytes received_;
     std::vector<Bytes> clockFrames_;
-};
-
-// Stands in for the plug-in's event tree: one button node per module and kind,
-// made on first request; records every lookup and every firing.
-class FakeEventSource : public vX10EventSource {
-public:
-    using Key = std::pair<uint8_t, int>;
-
-    FakeEventSource() { x10EventSource = this; }
-    ~FakeEventSource() override { x10EventSource = nullptr; }
-
-    vAssignmentButton* findEvent(uint8_t code, int kind) override {
-        lookups.emplace_back(code, kind);
-        if (kind != kX10EventOn && kind != kX10EventOff) return nullptr;
-        auto& node = nodes[Key(code, kind)];
-        if (!node) node = std::make_unique<Event>(this, code, kind);
-        return node.get();
-    }
-
-    std::vector<Key> lookups;
-    std::vector<Key> fired;
-
-private:
-    struct Event : vAssignmentButton {
-        Event(FakeEventSource* source, uint8_t code, int kind)
-            : vAssignmentButton(kind == kX10EventOn ? "Powered On" : "Powered Off", nullptr,
-                                nullptr, nullptr),
-              source(source), code(code), kind(kind) {}
-        void onFired() override { source->fired.emplace_back(code, kind); }
-        FakeEventSource* source;
-        uint8_t code;
-        int kind;
-    };
-    std::map<Key, std::unique_ptr<Event>> nodes;
 };
 
 // A port that counts what its protocol did.
