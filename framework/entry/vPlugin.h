@@ -16,10 +16,11 @@ public:
     void treeSignal4() override;
     void treeSignal5() override;
 
+    // Null once the host has destroyed it.
     vNode* identificationNode() const { return identification; }
 
 private:
-    vNode* identification; // also a child of this node, owned by the child list
+    vNode* identification; // also a child of this node, owned by the child list; watched
 };
 
 class vPlugin : public vRootNode {

@@ -353,6 +353,32 @@ TEST_F(Entry, ChildCodesAndTreeSignals) {
     EXPECT_EQ(plugin.detach(), 1u);
 }
 
+// The host may destroy any node it has a handle of, the root's "Identification"
+// included, alone or with all the root's children; the root's tree signals and
+// the plug-in's end must not reach for it afterwards.
+TEST_F(Entry, TreeSignalsAndDetachAfterTheHostDestroyedTheIdentification) {
+    attachAndBuild();
+    uint32_t identification = plugin.word(1, 12);
+    ASSERT_NE(identification, 0u);
+    uint32_t children = plugin.word(2, 96, root);
+    plugin.call(2, 1, identification);
+    EXPECT_EQ(plugin.word(1, 12), 0u);
+    plugin.call(2, 109, root);
+    plugin.call(2, 110, root);
+    EXPECT_EQ(plugin.word(2, 96, root), children - 1);
+    EXPECT_EQ(plugin.detach(), 1u);
+}
+
+TEST_F(Entry, TreeSignalsAfterTheHostDeletedTheRootsChildren) {
+    attachAndBuild();
+    plugin.call(2, 102, root);
+    EXPECT_EQ(plugin.word(1, 12), 0u);
+    EXPECT_EQ(plugin.word(2, 96, root), 0u);
+    plugin.call(2, 109, root);
+    plugin.call(2, 110, root);
+    EXPECT_EQ(plugin.detach(), 1u);
+}
+
 TEST_F(Entry, CommandSeesSevenWordsWithoutA1) {
     attachAndBuild();
     EntryMessage m = plugin.call(2, 2, leafA, {1, 0xDEAD, 3, 4, 5, 6, 7, 8});
