@@ -49,6 +49,13 @@ void print(const char* name, double value, const char* unit) {
     std::fflush(stdout);
 }
 
+// PREFIX.p50 and PREFIX.p99 of latencies in ms, and how many samples there were.
+void printLatencies(const std::string& prefix, const std::vector<double>& latencies) {
+    print((prefix + ".p50").c_str(), percentile(latencies, 0.5), "ms");
+    print((prefix + ".p99").c_str(), percentile(latencies, 0.99), "ms");
+    print((prefix + ".samples").c_str(), static_cast<double>(latencies.size()), "");
+}
+
 std::unique_ptr<Plugin> load(const std::string& file) {
     std::string error;
     auto plugin = Plugin::load(kBin + "/" + file, error);
@@ -162,9 +169,7 @@ int quillport(int n) {
         ModemLines::set(false, false, false, false);
         Plugin::pump(10);
     }
-    print("quillport.latency.p50", percentile(latencies, 0.5), "ms");
-    print("quillport.latency.p99", percentile(latencies, 0.99), "ms");
-    print("quillport.latency.samples", static_cast<double>(latencies.size()), "");
+    printLatencies("quillport.latency", latencies);
     plugin->detach();
     ModemLines::remove();
     close(master);
@@ -189,9 +194,7 @@ int x10Event(int n) {
         if (seen) latencies.push_back(micros(Clock::now() - begin) / 1000.0);
         Plugin::pump(20);
     }
-    print("x10.event.p50", percentile(latencies, 0.5), "ms");
-    print("x10.event.p99", percentile(latencies, 0.99), "ms");
-    print("x10.event.samples", static_cast<double>(latencies.size()), "");
+    printLatencies("x10.event", latencies);
     plugin->detach();
     sim.write("quit\n");
     return 0;

@@ -66,6 +66,11 @@ const char* nodeSlots(int32_t operation) {
     case 81:
     case 82:
     case 86:
+    case 62: // these five also read words after the text
+    case 63:
+    case 64:
+    case 65:
+    case 83:
         return "T.......";
     case 55:
     case 60:
@@ -73,12 +78,6 @@ const char* nodeSlots(int32_t operation) {
     case 84:
     case 89:
         return "T.T.....";
-    case 62:
-    case 63:
-    case 64:
-    case 65:
-    case 83:
-        return "T.......";
     case 69:
     case 71:
         return "T.T.V...";
