@@ -207,6 +207,19 @@ KVQ_PLATFORM_API void* findSymbol(void* library, const char* name);
 KVQ_PLATFORM_API void freeLibrary(void* library);
 // True once standard input has reached its end (a closed pipe or file); never waits.
 KVQ_PLATFORM_API bool inputEnded();
+// What the process holds of the system: open handles (file descriptors
+// natively), threads, windows of the calling thread and its timers, for a host
+// that checks that a plug-in gives back everything it took. Windows cannot
+// list timers: there, `timers` counts the timer messages that arrive within
+// `timerWaitMs` (they are taken from the queue, not dispatched), and a field
+// the system will not tell is -1.
+struct ProcessResources {
+    int handles;
+    int threads;
+    int windows;
+    int timers;
+};
+KVQ_PLATFORM_API void processResources(ProcessResources* resources, uint32_t timerWaitMs);
 // Dispatches posted messages and due timers of the calling thread's windows,
 // waiting at most `timeoutMs` for the first one; returns how many were dispatched.
 KVQ_PLATFORM_API int pumpMessages(uint32_t timeoutMs);
@@ -216,11 +229,23 @@ KVQ_PLATFORM_API int pumpMessages(uint32_t timeoutMs);
 // What a plug-in library does when the system loads it: on Windows its
 // DllMain turns off thread attach and detach notifications. Natively there are
 // no such notifications, so there is nothing to do.
+//
+// A plug-in DLL also has no thread-local storage directory. Nothing in it uses
+// static thread-local storage, and the directory the compiler's runtime would
+// add only for its TLS callbacks is a hazard: Windows XP does not set one up
+// for a library loaded at run time, and Wine's loader can crash while setting
+// it up when a thread of its serial event wait has ended before the load. The
+// runtime's startup code pulls the directory in through this one pointer;
+// defining it as null here keeps it out.
 namespace plat {
 KVQ_PLATFORM_API void libraryLoaded(Instance instance);
 } // namespace plat
 #if defined(_WIN32)
 #define KVQ_LIBRARY_MAIN()                                                                         \
+    extern "C" {                                                                                   \
+    extern void* const __dyn_tls_init_callback;                                                    \
+    void* const __dyn_tls_init_callback = nullptr;                                                 \
+    }                                                                                              \
     extern "C" int __stdcall DllMain(void* instance, unsigned long reason, void*) {               \
         if (reason == 1) plat::libraryLoaded(instance);                                            \
         return 1;                                                                                  \

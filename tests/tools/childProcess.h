@@ -28,7 +28,9 @@ public:
     // on 32-bit it takes minutes at every exit on this kind of machine.
     explicit ChildProcess(const std::vector<std::string>& argv, const Env& env = {}) {
         int in[2], out[2], err[2];
-        if (pipe(in) || pipe(out) || pipe(err)) return;
+        // Close-on-exec, so that a child started later does not hold this one's
+        // pipes open (the dup2 onto 0, 1 and 2 below clears the flag for this child).
+        if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, in[0], 0);
@@ -69,7 +71,7 @@ public:
             args.push_back(a.data());
         args.push_back(nullptr);
 
-        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0)
+        if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         close(in[0]);

@@ -29,19 +29,37 @@ void freeLibrary(void* library) {
 } // namespace plat
 
 namespace plat {
+namespace {
+
+volatile LONG inputAtEnd = 0;
+
+// Reads standard input to its end, discarding what comes, and notes the end. A
+// peek cannot tell an empty pipe from a closed one everywhere (Wine reports
+// neither as broken), but a read that returns nothing can.
+DWORD WINAPI drainInput(void*) {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    char buffer[256];
+    DWORD read = 0;
+    while (ReadFile(in, buffer, sizeof buffer, &read, nullptr) && read > 0) {}
+    InterlockedExchange(&inputAtEnd, 1);
+    return 0;
+}
+
+} // namespace
 
 bool inputEnded() {
-    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-    if (in == nullptr || in == INVALID_HANDLE_VALUE) return false;
-    if (GetFileType(in) != FILE_TYPE_PIPE) return false;
-    DWORD available = 0;
-    if (PeekNamedPipe(in, nullptr, 0, nullptr, &available, nullptr)) {
-        char byte;
-        DWORD read = 0;
-        if (available > 0) ReadFile(in, &byte, 1, &read, nullptr); // data a watch does not use
-        return false;
+    static bool watching = false;
+    if (!watching) {
+        watching = true;
+        HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+        if (in == nullptr || in == INVALID_HANDLE_VALUE) return false;
+        // A console never ends; pipes and files do.
+        DWORD type = GetFileType(in);
+        if (type != FILE_TYPE_PIPE && type != FILE_TYPE_DISK) return false;
+        HANDLE reader = CreateThread(nullptr, 0, drainInput, nullptr, 0, nullptr);
+        if (reader) CloseHandle(reader);
     }
-    return GetLastError() == ERROR_BROKEN_PIPE;
+    return InterlockedCompareExchange(&inputAtEnd, 0, 0) != 0;
 }
 
 } // namespace plat

@@ -12,13 +12,14 @@
 namespace kvqhost {
 
 struct Options {
-    std::string subcommand; // "tree", "invoke", "command", "watch"; empty for the tool
+    std::string subcommand; // "tree", "invoke", "command", "watch", "cycles"; empty for the tool
     std::string library;
     std::string path;               // invoke, command
     std::vector<std::string> names; // path split into names
     uint64_t code = 289;            // command code (invoke: always 289)
     std::optional<uint32_t> w1;     // command: first word; default the host target H
-    double seconds = 10;            // watch
+    double seconds = 10;            // watch; cycles: per cycle (default 0.5)
+    uint32_t count = 20;            // cycles
     std::vector<std::string> invokes;
     std::vector<std::vector<std::string>> invokeNames;
     bool json = false;
@@ -44,7 +45,7 @@ bool parseCode(const std::string& text, uint64_t& value);
 bool parseSeconds(const std::string& text, double& value);
 
 // Runs the tool; returns the exit code (0 done, 1 the library or a path could
-// not be used, 2 bad arguments). Results go to `out`, errors to `err`, one line each.
+// not be used, 2 bad arguments, 3 cycles left something behind). Results go to `out`, errors to `err`, one line each.
 int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 } // namespace kvqhost

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <set>
 
 namespace kvqhost {
@@ -16,10 +15,29 @@ constexpr size_t kMaxText = 65536; // a text longer than this is cut: no runaway
 constexpr int kMaxDepth = 256;
 constexpr uint32_t kFirstContext = 0x4B510001;
 
+// The platform's mutex: the Windows tool chain of the DLLs has no std::mutex.
+struct Lock {
+    plat::Handle handle = plat::createMutex();
+    Lock() = default;
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+    ~Lock() { plat::closeMutex(handle); }
+};
+class Guard {
+public:
+    explicit Guard(Lock& lock) : handle_(lock.handle) { plat::lockMutex(handle_); }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+    ~Guard() { plat::unlockMutex(handle_); }
+
+private:
+    plat::Handle handle_;
+};
+
 // Routing of call-outs by context word, and the order of all calls. One lock
 // for everything the host entry touches; it is never held while a plug-in runs.
 struct Registry {
-    std::mutex lock;
+    Lock lock;
     std::map<uint32_t, Plugin*> byContext;
     uint32_t nextContext = kFirstContext;
     uint64_t sequence = 0;
@@ -56,7 +74,7 @@ extern "C" void kvqHostEntry(EntryMessage* message) {
         call.text = copyText(message->a[0]);
 
     Registry& r = registry();
-    std::lock_guard<std::mutex> guard(r.lock);
+    Guard guard(r.lock);
     call.sequence = ++r.sequence;
     auto it = r.byContext.find(message->context);
     Plugin* plugin = it == r.byContext.end() ? nullptr : it->second;
@@ -139,7 +157,7 @@ Plugin::Plugin(EntryFunction* entry, void* library, void* moduleInstance, std::s
     : library_(library), entry_(entry), module_(moduleInstance), path_(std::move(path)),
       loadedAt_(std::chrono::steady_clock::now()) {
     Registry& r = registry();
-    std::lock_guard<std::mutex> guard(r.lock);
+    Guard guard(r.lock);
     do {
         context_ = r.nextContext++;
     } while (context_ == 0 || r.byContext.count(context_));
@@ -155,19 +173,19 @@ Plugin::~Plugin() {
         unobserveAll();
     {
         Registry& r = registry();
-        std::lock_guard<std::mutex> guard(r.lock);
+        Guard guard(r.lock);
         r.byContext.erase(context_);
     }
     if (library_) plat::freeLibrary(library_);
 }
 
 void Plugin::setHostTarget(Handle h) {
-    std::lock_guard<std::mutex> guard(registry().lock);
+    Guard guard(registry().lock);
     hostTarget_ = h;
 }
 
 void Plugin::setHostSource(uint32_t s) {
-    std::lock_guard<std::mutex> guard(registry().lock);
+    Guard guard(registry().lock);
     hostSource_ = s;
 }
 
@@ -464,11 +482,11 @@ Handle Plugin::observe(Handle node) {
     o->handle = toHandle(o);
     o->node = node;
     {
-        std::lock_guard<std::mutex> guard(registry().lock);
+        Guard guard(registry().lock);
         observers_[o->handle] = std::move(observer);
     }
     Handle proxy = word(call(3, -1, node, {o->handle}));
-    std::lock_guard<std::mutex> guard(registry().lock);
+    Guard guard(registry().lock);
     if (!proxy || hostHandleOfProxy_.count(proxy)) {
         // None, or a handle already in use: the plug-in gave nothing we can end.
         observers_.erase(o->handle);
@@ -483,14 +501,14 @@ bool Plugin::unobserve(Handle proxy) {
     if (!proxy) return false;
     Handle hostHandle = 0;
     {
-        std::lock_guard<std::mutex> guard(registry().lock);
+        Guard guard(registry().lock);
         auto it = hostHandleOfProxy_.find(proxy);
         if (it == hostHandleOfProxy_.end()) return false;
         hostHandle = it->second;
         hostHandleOfProxy_.erase(it);
     }
     call(3, 1, proxy);
-    std::lock_guard<std::mutex> guard(registry().lock);
+    Guard guard(registry().lock);
     observers_.erase(hostHandle);
     return true;
 }
@@ -498,7 +516,7 @@ bool Plugin::unobserve(Handle proxy) {
 void Plugin::unobserveAll() {
     std::vector<Handle> proxies;
     {
-        std::lock_guard<std::mutex> guard(registry().lock);
+        Guard guard(registry().lock);
         for (const auto& [proxy, h] : hostHandleOfProxy_)
             proxies.push_back(proxy);
     }
@@ -507,7 +525,7 @@ void Plugin::unobserveAll() {
 }
 
 std::vector<HostObserver> Plugin::observers() const {
-    std::lock_guard<std::mutex> guard(registry().lock);
+    Guard guard(registry().lock);
     std::vector<HostObserver> out;
     for (const auto& [h, o] : observers_)
         out.push_back(*o);
@@ -515,7 +533,7 @@ std::vector<HostObserver> Plugin::observers() const {
 }
 
 std::optional<HostObserver> Plugin::observerByHandle(Handle hostObserver) const {
-    std::lock_guard<std::mutex> guard(registry().lock);
+    Guard guard(registry().lock);
     auto it = observers_.find(hostObserver);
     if (it == observers_.end()) return std::nullopt;
     return *it->second;
@@ -536,28 +554,28 @@ void Plugin::record(Call c) {
 }
 
 std::vector<Call> Plugin::calls() const {
-    std::lock_guard<std::mutex> guard(registry().lock);
+    Guard guard(registry().lock);
     return calls_;
 }
 
 std::vector<Call> Plugin::callsSince(size_t index) const {
-    std::lock_guard<std::mutex> guard(registry().lock);
+    Guard guard(registry().lock);
     if (index >= calls_.size()) return {};
     return std::vector<Call>(calls_.begin() + static_cast<std::ptrdiff_t>(index), calls_.end());
 }
 
 size_t Plugin::callCount() const {
-    std::lock_guard<std::mutex> guard(registry().lock);
+    Guard guard(registry().lock);
     return calls_.size();
 }
 
 void Plugin::clearCalls() {
-    std::lock_guard<std::mutex> guard(registry().lock);
+    Guard guard(registry().lock);
     calls_.clear();
 }
 
 std::vector<Call> Plugin::callsOf(uint16_t category, int32_t operation) const {
-    std::lock_guard<std::mutex> guard(registry().lock);
+    Guard guard(registry().lock);
     std::vector<Call> out;
     for (const Call& c : calls_)
         if (c.is(category, operation)) out.push_back(c);
@@ -565,12 +583,12 @@ std::vector<Call> Plugin::callsOf(uint16_t category, int32_t operation) const {
 }
 
 std::vector<Call> unroutedCalls() {
-    std::lock_guard<std::mutex> guard(registry().lock);
+    Guard guard(registry().lock);
     return registry().unrouted;
 }
 
 void clearUnroutedCalls() {
-    std::lock_guard<std::mutex> guard(registry().lock);
+    Guard guard(registry().lock);
     registry().unrouted.clear();
 }
 

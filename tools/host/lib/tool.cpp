@@ -8,6 +8,7 @@
 #include "report.h"
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <map>
@@ -277,6 +278,154 @@ private:
     std::set<Handle> gone_;
 };
 
+// cycles: the plug-in loaded, used and unloaded again and again, with the
+// process's resources read before and after.
+class Cycles {
+public:
+    Cycles(const Options& options, std::ostream& out, std::ostream& err)
+        : o_(options), out_(out), err_(err), start_(std::chrono::steady_clock::now()) {}
+
+    int run() {
+        constexpr int kWarmUp = 2;
+        for (int i = 0; i < kWarmUp; ++i)
+            if (int code = cycle(); code != 0) return code;
+        plat::ProcessResources baseline = settled(nullptr, kTimerWaitMs);
+        report(0, baseline, 0);
+        plat::ProcessResources last = baseline;
+        for (uint32_t k = 1; k <= o_.count; ++k) {
+            int fired = 0;
+            if (int code = cycle(&fired); code != 0) return code;
+            last = settled(&baseline, k == o_.count ? kTimerWaitMs : 0);
+            report(k, last, fired);
+        }
+        return verdict(baseline, last);
+    }
+
+private:
+    static constexpr uint32_t kTimerWaitMs = 1100; // longer than the plug-ins' longest period
+
+    double seconds() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    }
+
+    // One load, attach, build, use, detach and unload; 0, or the tool's exit code.
+    int cycle(int* fired = nullptr) {
+        std::string error;
+        std::unique_ptr<Plugin> p = Plugin::load(o_.library, error);
+        if (!p) {
+            err_ << "kvq-host: " << error << '\n';
+            return 1;
+        }
+        if (!p->attach()) {
+            err_ << "kvq-host: \"" << o_.library
+                 << "\" refused attach: the library has no plug-in object\n";
+            return 1;
+        }
+        p->build();
+        for (size_t i = 0; i < o_.invokeNames.size(); ++i) {
+            Handle node = p->find(o_.invokeNames[i], &error);
+            if (!node) {
+                err_ << "kvq-host: unknown path \"" << o_.invokes[i] << "\": " << error << '\n';
+                return 1;
+            }
+            p->command(node, 289, p->hostTarget());
+        }
+        Plugin::pump(static_cast<uint32_t>(o_.seconds * 1000));
+        plat::processResources(&loaded_, 0);
+        p->detach();
+        if (fired) {
+            for (const Call& c : p->calls())
+                if (c.is(2, 2) && c.arg(2) == 321) ++*fired;
+        }
+        return 0; // the destructor unloads the library
+    }
+
+    // A worker may still be on its way out when its object is gone, so a reading
+    // counts once it matches the baseline or holds still, within 3 s.
+    static plat::ProcessResources settled(const plat::ProcessResources* baseline,
+                                          uint32_t timerWaitMs) {
+        auto same = [](const plat::ProcessResources& a, const plat::ProcessResources& b) {
+            return a.handles == b.handles && a.threads == b.threads && a.windows == b.windows;
+        };
+        plat::ProcessResources r{};
+        plat::processResources(&r, 0);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        for (int still = 0; still < 10 && std::chrono::steady_clock::now() < deadline;) {
+            if (baseline && same(r, *baseline)) break;
+            plat::sleep(20);
+            plat::ProcessResources next{};
+            plat::processResources(&next, 0);
+            still = same(next, r) ? still + 1 : 0;
+            r = next;
+        }
+        plat::ProcessResources timers{};
+        plat::processResources(&timers, timerWaitMs);
+        r.timers = timers.timers;
+        return r;
+    }
+
+    void report(uint32_t k, const plat::ProcessResources& r, int fired) {
+        if (o_.json) {
+            out_ << JsonObject()
+                        .real("t", seconds())
+                        .text("event", "cycle")
+                        .number("cycle", k)
+                        .number("handles", r.handles)
+                        .number("threads", r.threads)
+                        .number("windows", r.windows)
+                        .number("timers", r.timers)
+                        .number("fired", fired)
+                        .number("loadedHandles", loaded_.handles)
+                        .number("loadedThreads", loaded_.threads)
+                        .number("loadedWindows", loaded_.windows)
+                        .str()
+                 << '\n';
+        } else {
+            out_ << timePrefix(seconds()) << "cycle " << k << ": handles " << r.handles
+                 << ", threads " << r.threads << ", windows " << r.windows << ", timers "
+                 << r.timers << ", fired " << fired << " (loaded: handles " << loaded_.handles
+                 << ", threads " << loaded_.threads << ", windows " << loaded_.windows << ")\n";
+        }
+        out_ << std::flush;
+    }
+
+    int verdict(const plat::ProcessResources& before, const plat::ProcessResources& after) {
+        const int handles = after.handles - before.handles;
+        const int threads = after.threads - before.threads;
+        const int windows = after.windows - before.windows;
+        const int timers = after.timers - before.timers;
+        const bool clean = handles == 0 && threads == 0 && windows == 0 && timers == 0;
+        if (o_.json) {
+            out_ << JsonObject()
+                        .real("t", seconds())
+                        .text("event", "left")
+                        .number("cycles", o_.count)
+                        .number("handles", handles)
+                        .number("threads", threads)
+                        .number("windows", windows)
+                        .number("timers", timers)
+                        .boolean("clean", clean)
+                        .str()
+                 << '\n';
+        } else if (clean) {
+            out_ << timePrefix(seconds()) << "nothing left behind after " << o_.count
+                 << " cycles\n";
+        } else {
+            out_ << timePrefix(seconds()) << "left behind after " << o_.count << " cycles: handles "
+                 << handles << ", threads " << threads << ", windows " << windows << ", timers "
+                 << timers << '\n';
+        }
+        out_ << std::flush;
+        return clean ? 0 : 3;
+    }
+
+    const Options& o_;
+    std::ostream& out_;
+    std::ostream& err_;
+    std::chrono::steady_clock::time_point start_;
+    plat::ProcessResources loaded_{}; // read at the end of the last cycle's message loop
+};
+
 } // namespace
 
 int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -292,6 +441,7 @@ int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     case Parsed::Run:
         break;
     }
+    if (o.subcommand == "cycles") return Cycles(o, out, err).run();
     std::unique_ptr<Plugin> plugin = Plugin::load(o.library, error);
     if (!plugin) {
         err << "kvq-host: " << error << '\n';
