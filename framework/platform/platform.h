@@ -72,7 +72,9 @@ constexpr uint32_t kWmTimer = 0x0113;
 constexpr uint32_t kWmUser = 0x0400;
 constexpr uint32_t kUserTimerMinimum = 10; // ms; shorter periods are raised to it
 
-inline Window messageOnlyParent() { return reinterpret_cast<Window>(static_cast<intptr_t>(-3)); }
+inline Window messageOnlyParent() {
+    return reinterpret_cast<Window>(static_cast<intptr_t>(-3));
+}
 
 using WindowProc = intptr_t(KVQ_CALLBACK*)(Window window, uint32_t message, uintptr_t wParam,
                                            intptr_t lParam);
@@ -246,7 +248,7 @@ KVQ_PLATFORM_API void libraryLoaded(Instance instance);
     extern void* const __dyn_tls_init_callback;                                                    \
     void* const __dyn_tls_init_callback = nullptr;                                                 \
     }                                                                                              \
-    extern "C" int __stdcall DllMain(void* instance, unsigned long reason, void*) {               \
+    extern "C" int __stdcall DllMain(void* instance, unsigned long reason, void*) {                \
         if (reason == 1) plat::libraryLoaded(instance);                                            \
         return 1;                                                                                  \
     }

@@ -23,9 +23,10 @@ class ChildProcess {
 public:
     using Env = std::vector<std::pair<std::string, std::string>>;
 
-    // Starts argv[0] with the environment of this process plus env. Sanitizer
-    // builds get leak detection switched off unless ASAN_OPTIONS says otherwise:
-    // on 32-bit it takes minutes at every exit on this kind of machine.
+    // Starts argv[0] (searched in PATH when it has no slash) with the environment
+    // of this process plus env. Leak detection in a sanitizer build follows the
+    // environment: where 32-bit programs run under user-mode emulation, which
+    // LeakSanitizer cannot work in, the launcher switches it off.
     explicit ChildProcess(const std::vector<std::string>& argv, const Env& env = {}) {
         int in[2], out[2], err[2];
         // Close-on-exec, so that a child started later does not hold this one's
@@ -42,18 +43,7 @@ public:
         std::vector<std::string> vars;
         for (char** e = environ; *e; ++e)
             vars.emplace_back(*e);
-        Env all = env;
-        bool asanGiven = false;
-        for (const auto& kv : env)
-            asanGiven |= kv.first == "ASAN_OPTIONS";
-        if (!asanGiven) {
-            const char* a = std::getenv("ASAN_OPTIONS");
-            std::string options = a ? a : "";
-            if (options.find("detect_leaks") == std::string::npos)
-                all.emplace_back("ASAN_OPTIONS",
-                                 options.empty() ? "detect_leaks=0" : options + ":detect_leaks=0");
-        }
-        for (const auto& [name, value] : all) {
+        for (const auto& [name, value] : env) {
             std::string prefix = name + "=";
             for (size_t i = 0; i < vars.size();)
                 if (vars[i].rfind(prefix, 0) == 0)

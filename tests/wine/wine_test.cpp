@@ -38,8 +38,7 @@ std::string prefix() {
 
 // Where COM1 and COM3 lead: links that the tests point at their devices.
 std::string portLink(const char* port) {
-    return std::string(::testing::TempDir()) + "kvq-wine-" + std::to_string(getpid()) + "-" +
-           port;
+    return std::string(::testing::TempDir()) + "kvq-wine-" + std::to_string(getpid()) + "-" + port;
 }
 
 void pointPort(const char* port, const std::string& device) {
@@ -78,8 +77,8 @@ int run(std::vector<std::string> args, int timeoutMs = 180000) {
 }
 
 std::unique_ptr<HostRun> host(std::vector<std::string> args, ChildProcess::Env env = {}) {
-    return std::make_unique<HostRun>(
-        args, wineEnv(env), std::vector<std::string>{"wine", kWin32Bin + "/kvq-host.exe"});
+    return std::make_unique<HostRun>(args, wineEnv(env),
+                                     std::vector<std::string>{"wine", kWin32Bin + "/kvq-host.exe"});
 }
 
 std::unique_ptr<HostRun> watch(const std::string& dll, std::vector<std::string> extra = {},
@@ -99,8 +98,9 @@ int count(const std::vector<std::string>& events, const std::string& prefix) {
 }
 
 struct Simulator {
-    Simulator() : child({std::string(KVQ_BIN_DIR) + "/cm11a-sim", "--link", portLink("com1"),
-                         "--poll-interval", "200", "--exit-on-eof"}) {
+    Simulator()
+        : child({std::string(KVQ_BIN_DIR) + "/cm11a-sim", "--link", portLink("com1"),
+                 "--poll-interval", "200", "--exit-on-eof"}) {
         std::string line = child.waitFor("device ", 10000);
         ok = line.rfind("device ", 0) == 0;
         if (ok) device = line.substr(7);
@@ -199,7 +199,7 @@ TEST_F(Wine, QuillportButtonsFollowTheLinesOfCom3) {
     for (const std::string& e : q->events())
         if (e.rfind("fired", 0) == 0) fired.push_back(e);
     EXPECT_EQ(fired, (std::vector<std::string>{"fired Quillport/Button 1 (CTS)",
-                                                "fired Quillport/Button 2 (DSR)"}));
+                                               "fired Quillport/Button 2 (DSR)"}));
     EXPECT_EQ(q->finish(), 0);
 }
 
@@ -217,9 +217,9 @@ TEST_F(Wine, KvX10SwitchesModulesFiresEventsAndSetsTheClock) {
     ASSERT_TRUE(sim.ok);
     // A1 byte for byte; G1, whose address checksum would read as a poll; M10,
     // whose address bytes hold the flow-control character XOFF.
-    auto x10 = watch("KV-X10.dll", {"--invoke", kA1On, "--invoke",
-                                    "X10/House Code: G/Unit Code: 1/Power On", "--invoke",
-                                    "X10/House Code: M/Unit Code: 10/Power Off"});
+    auto x10 = watch("KV-X10.dll",
+                     {"--invoke", kA1On, "--invoke", "X10/House Code: G/Unit Code: 1/Power On",
+                      "--invoke", "X10/House Code: M/Unit Code: 10/Power Off"});
     for (const char* step : {"rx 04 66", "tx 6a", "rx 00", "tx 55", "rx 06 62", "tx 68", "rx 00",
                              "tx 55", "A1 ON put on the power line"})
         EXPECT_NE(sim.child.waitFor(step, 30000), "") << step;
@@ -282,10 +282,9 @@ struct CycleReport {
 
 CycleReport cycles(const std::string& dll, std::vector<std::string> extra,
                    ChildProcess* sim = nullptr) {
-    std::vector<std::string> args{"wine",    kWin32Bin + "/kvq-host.exe",
-                                  "cycles",  kWin32Bin + "/" + dll,
-                                  "--count", "20",
-                                  "--json"};
+    std::vector<std::string> args{
+        "wine",  kWin32Bin + "/kvq-host.exe", "cycles", kWin32Bin + "/" + dll, "--count", "20",
+        "--json"};
     args.insert(args.end(), extra.begin(), extra.end());
     ChildProcess child(args, wineEnv());
     CycleReport r;
@@ -305,8 +304,8 @@ CycleReport cycles(const std::string& dll, std::vector<std::string> extra,
                 continue;
             }
             r.fired += number("fired");
-            r.loadedMore &= number("loadedThreads") > baseThreads &&
-                            number("loadedWindows") > baseWindows;
+            r.loadedMore &=
+                number("loadedThreads") > baseThreads && number("loadedWindows") > baseWindows;
         } else if (line.find("\"event\":\"left\"") != std::string::npos) {
             for (const char* name : {"handles", "threads", "windows", "timers"})
                 r.left[name] = number(name);

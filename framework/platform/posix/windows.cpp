@@ -354,8 +354,9 @@ bool postMessage(Window window, uint32_t message, uintptr_t wParam, intptr_t lPa
         WindowRecord* record = findWindow(s, window);
         if (!record || record->destroying) return false;
         s.queue.push_back(Posted{window, message, wParam, lParam});
+        // Under the lock, so that a thread checker sees the wake tied to the change.
+        s.wake.notify_all();
     }
-    s.wake.notify_all();
     return true;
 }
 
@@ -368,8 +369,8 @@ bool setTimer(Window window, uintptr_t id, uint32_t milliseconds) {
         uint32_t period = std::min(std::max(milliseconds, kUserTimerMinimum), kTimerMaximum);
         s.timers[TimerKey(key(window), id)] =
             TimerRecord{period, Clock::now() + std::chrono::milliseconds(period)};
+        s.wake.notify_all();
     }
-    s.wake.notify_all();
     return true;
 }
 

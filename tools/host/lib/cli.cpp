@@ -296,8 +296,8 @@ Parsed parseArguments(const std::vector<std::string>& args, Options& o, std::str
     }
     const bool looping = o.subcommand == "watch" || o.subcommand == "cycles";
     if (!looping && (secondsGiven || !o.invokes.empty())) {
-        error = std::string(secondsGiven ? "--seconds" : "--invoke") + " belongs to watch or cycles, not " +
-                o.subcommand;
+        error = std::string(secondsGiven ? "--seconds" : "--invoke") +
+                " belongs to watch or cycles, not " + o.subcommand;
         return Parsed::Error;
     }
     if (o.subcommand == "cycles" && !secondsGiven) o.seconds = 0.5;

@@ -45,7 +45,8 @@ bool parseCode(const std::string& text, uint64_t& value);
 bool parseSeconds(const std::string& text, double& value);
 
 // Runs the tool; returns the exit code (0 done, 1 the library or a path could
-// not be used, 2 bad arguments, 3 cycles left something behind). Results go to `out`, errors to `err`, one line each.
+// not be used, 2 bad arguments, 3 cycles left something behind). Results go to `out`, errors to
+// `err`, one line each.
 int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 } // namespace kvqhost

@@ -599,10 +599,11 @@ int Plugin::pump(uint32_t ms) {
     auto deadline = Clock::now() + std::chrono::milliseconds(ms);
     int dispatched = 0;
     for (;;) {
-        auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) break;
-        dispatched += plat::pumpMessages(static_cast<uint32_t>(left));
+        auto now = Clock::now();
+        if (now >= deadline) break;
+        // Rounded up: the loop runs its whole time, not up to a millisecond less.
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+        dispatched += plat::pumpMessages(static_cast<uint32_t>(left + 1));
     }
     return dispatched;
 }
