@@ -2,6 +2,7 @@
 
 #include "descriptors/vFunctionNode.h"
 #include "entry/hostRequests.h"
+#include "tree/vNodeAlive.h"
 
 #include <cstring>
 
@@ -60,8 +61,10 @@ void vAssignmentButton::press(uint32_t hostObject) {
 }
 
 void vAssignmentButton::fireEvent() {
+    // The host may destroy this node while it handles the event.
+    vNodeAlive self(this);
     notifyHost(kCodeFired, this);
-    onFired();
+    if (self.alive()) onFired();
 }
 
 void vAssignmentButton::onFired() {}

@@ -196,8 +196,11 @@ enum SerialWaitResult : int {
     kWaitImmediate = 1, // completed at once; *mask holds the events
     kWaitCompleted = 2, // was pending and completed later
 };
-// Waits for one of the masked events (received data, ring).
+// Waits for one of the masked events (received data, ring). Setting the mask
+// meanwhile completes the wait (kWaitCompleted, *mask 0), as on Windows.
 KVQ_PLATFORM_API int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask);
+// Bytes received and not yet read; -1 on failure.
+KVQ_PLATFORM_API int serialQueuedInput(Handle port);
 // The four modem status flags (kModemCts ... kModemRlsd); false on failure.
 KVQ_PLATFORM_API bool serialModemStatus(Handle port, uint32_t* status);
 

@@ -35,7 +35,7 @@ void vThread::start(int priority) {
     plat::unlockMutex(guard); // from here on the object may be gone
 }
 
-void vThread::stop() {
+void vThread::signalStop() {
     if (mutex != nullptr) {
         plat::lockMutex(mutex);
         running.store(0, std::memory_order_release);
@@ -43,6 +43,10 @@ void vThread::stop() {
     } else {
         running.store(0, std::memory_order_release);
     }
+}
+
+void vThread::stop() {
+    signalStop();
     if (threadHandle == nullptr) return;
     // A worker that destroys its own object must not wait for itself. An idle
     // worker that did not end in time may only have been starved of the

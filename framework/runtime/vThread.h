@@ -28,6 +28,9 @@ public:
     virtual void reserved();
 
     void start(int priority);
+    // Clears `running` under the mutex: the first step of `stop`, alone, for an
+    // owner that must wake the worker from a device wait before it waits for it.
+    void signalStop();
     void stop();
 
     void lock();

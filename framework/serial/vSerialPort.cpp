@@ -66,12 +66,20 @@ void vSerialPort::fillLineSettings() {
 }
 
 void vSerialPort::close() {
-    plat::Handle handle = portHandle.exchange(nullptr);
+    plat::Handle handle = portHandle.load();
     if (handle == nullptr) return;
-    // Closing the device ends the event wait that the watcher has pending.
-    plat::serialClose(handle);
     vTimer::stop();
+    // The watcher ends before the device closes. Told to stop, its pending
+    // event wait completed by an empty event mask, it is awaited; only then is
+    // the handle closed. Closed first, the handle's value could soon name
+    // another program's object, on which the watcher would wait instead, and a
+    // driver need not end a wait whose handle another thread closes.
+    vThread::signalStop();
+    plat::serialSetMask(handle, 0);
     vThread::stop();
+    dataPending.store(0); // the wait completed by the empty mask counts for nothing
+    portHandle.store(nullptr);
+    plat::serialClose(handle);
 }
 
 int32_t vSerialPort::read(void* buffer, uint32_t count) {
@@ -98,11 +106,13 @@ bool vSerialPort::eventCounts(int waitResult, uint32_t mask) {
 }
 
 uint32_t vSerialPort::run() {
+    // The device this watcher was started for; it outlives the watcher.
+    const plat::Handle device = portHandle.load();
     plat::Handle waitObject = plat::createWaitObject();
     if (waitObject == nullptr) return 0;
     while (isRunning()) {
         uint32_t mask = 0;
-        int result = plat::serialWaitEvent(portHandle.load(), waitObject, &mask);
+        int result = plat::serialWaitEvent(device, waitObject, &mask);
         if (eventCounts(result, mask) && dataPending.load() == 0) {
             lock();
             dataPending.store(1);
@@ -116,9 +126,15 @@ uint32_t vSerialPort::run() {
 
 void vSerialPort::onTimer(uint32_t) {
     if (dataPending.load() == 0) return;
-    onData();
-    // Events that came while onData ran are absorbed here.
+    // Taken down before the queue is looked at, so that input arriving from
+    // here on raises it again.
     lock();
     dataPending.store(0);
     unlock();
+    // The watcher also wakes for bytes that the port's own exchanges read (a
+    // command's checksum and ready bytes): with nothing queued there is no new
+    // input, and onData would only wait out its read on a silent line.
+    plat::Handle handle = portHandle.load();
+    if (handle != nullptr && plat::serialQueuedInput(handle) == 0) return;
+    onData();
 }

@@ -29,13 +29,14 @@ public:
     // Input has arrived since the last call; runs on the host's thread.
     virtual void onData();
 
-    // Calls `onData` when the watcher raised `dataPending`, then clears it (vTimer).
+    // When the watcher raised `dataPending`: clears it and calls `onData` if
+    // received bytes are queued (vTimer).
     void onTimer(uint32_t tickCount) override;
 
     // Opens the named device ("com1") and starts the watcher and the timer;
     // 1 on success, 0 when the device cannot be opened. An open port is closed first.
     int32_t open(const char* name);
-    // Closes the device, then stops the timer and the watcher.
+    // Stops the timer and the watcher, then closes the device.
     void close();
     // Reads `count` bytes, waiting at most 500 ms. 1 when the read completed, even
     // with fewer bytes (the device's own timeouts), so callers zero their buffers first.
@@ -61,6 +62,7 @@ private:
 
     plat::LineSettings lineSettings;
     std::atomic<plat::Handle> portHandle{nullptr};
-    // Raised by the watcher and cleared by `onTimer`, always under the thread's mutex.
+    // Raised by the watcher and cleared by `onTimer` and `close`, under the
+    // thread's mutex (close: once the watcher has ended).
     std::atomic<int32_t> dataPending{0};
 };

@@ -358,6 +358,26 @@ TEST_F(PlatformSerial, ClosingWakesABlockedWaitAndTheDeviceCanBeReopenedAtOnce) 
     uint32_t mask = 0;
     EXPECT_EQ(plat::serialWaitEvent(closing, wait, &mask), plat::kWaitFailed);
     port = again;
+
+    // A new event mask completes a pending wait with no events, as on Windows;
+    // with an empty mask the next wait fails at once.
+    EXPECT_TRUE(plat::serialSetMask(port, plat::kEvRxChar));
+    std::atomic<uint32_t> events{0xFFFF};
+    result = -1;
+    std::thread masked([&] {
+        uint32_t m = 0xFFFF;
+        result = plat::serialWaitEvent(port, wait, &m);
+        events = m;
+    });
+    std::this_thread::sleep_for(milliseconds(30));
+    EXPECT_EQ(result.load(), -1);
+    start = steady_clock::now();
+    plat::serialSetMask(port, 0);
+    masked.join();
+    EXPECT_LT(msSince(start), 1000);
+    EXPECT_EQ(result.load(), plat::kWaitCompleted);
+    EXPECT_EQ(events.load(), 0u);
+    EXPECT_EQ(plat::serialWaitEvent(port, wait, &mask), plat::kWaitFailed);
     plat::closeWaitObject(wait);
 }
 

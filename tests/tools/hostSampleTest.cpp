@@ -271,7 +271,7 @@ TEST(HostSampleTool, PrintsTreeInvocationsAndEvents) {
         ASSERT_NE(at, std::string::npos) << l;
         order.push_back(l.substr(at + 9, l.find('"', at + 9) - at - 9));
     }
-    EXPECT_EQ(order, (std::vector<std::string>{"announce", "watching", "observer", "result",
+    EXPECT_EQ(order, (std::vector<std::string>{"announce", "watching", "observer", "result", "loop",
                                                "unload", "detached"}))
         << out;
     EXPECT_NE(events[2].find("\"name\":\"attributeChanged\""), std::string::npos);

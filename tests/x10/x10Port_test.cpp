@@ -91,6 +91,25 @@ TEST_F(X10Fixture, FrameHandshake) {
     EXPECT_TRUE(device.clockFrames().empty());
 }
 
+TEST_F(X10Fixture, AfterACommandTheHostsThreadIsFreeAndAPollIsStillAnswered) {
+    // The checksum and ready bytes a command read also woke the watcher; they
+    // are no new input, so the timer ticks that follow must not wait out a
+    // 500 ms read on the silent line.
+    EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 1);
+    const int calls = port.dataCalls;
+    auto start = Clock::now();
+    for (int tick = 0; tick < 20; ++tick)
+        plat::pumpMessages(10);
+    EXPECT_LT(msSince(start), 400);
+    EXPECT_EQ(port.dataCalls, calls);
+
+    // A poll right after a command is answered as usual.
+    device.setUpload({0x03, 0x02, 0x66, 0x62});
+    device.send({kX10Poll});
+    ASSERT_TRUE(pumpUntil([&] { return port.polls == 1; }));
+    EXPECT_EQ(events.fired, (std::vector<FakeEventSource::Key>{{0x66, kX10EventOn}}));
+}
+
 TEST_F(X10Fixture, PollOrClockRequestDuringAFrameIsServedAndCountsAsAnAttempt) {
     // A poll instead of the checksum: answered, its upload decoded, the frame sent again.
     device.setUpload({0x03, 0x02, 0x66, 0x62});

@@ -65,7 +65,9 @@ Identity identityOf(const struct stat& st) {
 struct Device {
     int fd = -1;
     int wakeFd = -1; // readable once the device is closed
+    int maskFd = -1; // readable after the event mask changed, until a wait takes it
     std::atomic<bool> closed{false};
+    std::atomic<uint32_t> maskChanges{0};
     Identity identity;
 
     std::mutex lock; // guards what follows; reads take it so arrivals are counted exactly
@@ -79,6 +81,7 @@ struct Device {
     ~Device() {
         if (fd >= 0) ::close(fd);
         if (wakeFd >= 0) ::close(wakeFd);
+        if (maskFd >= 0) ::close(maskFd);
     }
 };
 
@@ -276,6 +279,8 @@ Handle serialOpen(const char* name, const SerialOpenOptions* options) {
     makeRaw(device->fd);
     device->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (device->wakeFd < 0) return nullptr;
+    device->maskFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (device->maskFd < 0) return nullptr;
     device->identity = identityOf(st);
 
     Handle handle = devices().add(device);
@@ -310,6 +315,11 @@ bool serialSetMask(Handle port, uint32_t mask) {
     device->mask = mask;
     if ((mask & kEvRing) && !device->ringKnown)
         device->ringKnown = readRingCount(device->fd, &device->ringCount);
+    // As on Windows, a new mask completes a pending event wait with no events.
+    ++device->maskChanges;
+    uint64_t one = 1;
+    ssize_t ignored = ::write(device->maskFd, &one, sizeof one);
+    (void)ignored;
     return true;
 }
 
@@ -546,8 +556,10 @@ int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
 
     uint32_t wanted;
     bool watchRing;
+    uint32_t maskChanges;
     {
         std::lock_guard<std::mutex> guard(device->lock);
+        maskChanges = device->maskChanges.load();
         wanted = device->mask & (kEvRxChar | kEvRing);
         if ((wanted & kEvRing) && !device->ringKnown)
             device->ringKnown = readRingCount(device->fd, &device->ringCount);
@@ -563,8 +575,13 @@ int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
     wake.events = EPOLLIN;
     wake.data.u32 = 1;
     if (epoll_ctl(wait->epollFd, EPOLL_CTL_ADD, device->fd, &in) != 0) return kWaitFailed;
-    if (epoll_ctl(wait->epollFd, EPOLL_CTL_ADD, device->wakeFd, &wake) != 0) {
+    epoll_event masked{};
+    masked.events = EPOLLIN;
+    masked.data.u32 = 2;
+    if (epoll_ctl(wait->epollFd, EPOLL_CTL_ADD, device->wakeFd, &wake) != 0 ||
+        epoll_ctl(wait->epollFd, EPOLL_CTL_ADD, device->maskFd, &masked) != 0) {
         epoll_ctl(wait->epollFd, EPOLL_CTL_DEL, device->fd, nullptr);
+        epoll_ctl(wait->epollFd, EPOLL_CTL_DEL, device->wakeFd, nullptr);
         return kWaitFailed;
     }
 
@@ -572,6 +589,10 @@ int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
     bool first = true;
     for (;;) {
         if (device->closed.load()) break;
+        if (device->maskChanges.load() != maskChanges) {
+            result = kWaitCompleted; // with no events in the mask
+            break;
+        }
         uint32_t events = takeEvents(*device, wanted);
         if (events) {
             *mask = events;
@@ -584,6 +605,12 @@ int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
         if (n < 0 && errno != EINTR) break;
         bool stop = false;
         for (int i = 0; i < n; ++i) {
+            if (ready[i].data.u32 == 2) { // the mask changed: taken, then tested above
+                uint64_t count = 0;
+                ssize_t ignored = ::read(device->maskFd, &count, sizeof count);
+                (void)ignored;
+                continue;
+            }
             if (ready[i].data.u32 == 1) stop = true; // closed
             // The other end hung up: no input will come; report failure rather than wait.
             else if (ready[i].events & (EPOLLHUP | EPOLLERR) && !(ready[i].events & EPOLLIN))
@@ -601,7 +628,16 @@ int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
     }
     epoll_ctl(wait->epollFd, EPOLL_CTL_DEL, device->fd, nullptr);
     epoll_ctl(wait->epollFd, EPOLL_CTL_DEL, device->wakeFd, nullptr);
+    epoll_ctl(wait->epollFd, EPOLL_CTL_DEL, device->maskFd, nullptr);
     return result;
+}
+
+int serialQueuedInput(Handle port) {
+    std::shared_ptr<Device> device = devices().find(port);
+    if (!device) return -1;
+    int queued = 0;
+    if (ioctl(device->fd, FIONREAD, &queued) != 0) return -1;
+    return queued;
 }
 
 bool serialModemStatus(Handle port, uint32_t* status) {

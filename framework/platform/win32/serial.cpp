@@ -148,6 +148,15 @@ int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
     return kWaitCompleted;
 }
 
+int serialQueuedInput(Handle port) {
+    if (!port) return -1;
+    DWORD errors = 0;
+    COMSTAT status;
+    std::memset(&status, 0, sizeof status);
+    if (!ClearCommError(port, &errors, &status)) return -1;
+    return static_cast<int>(status.cbInQue);
+}
+
 bool serialModemStatus(Handle port, uint32_t* status) {
     if (!port || !status) return false;
     DWORD lines = 0;

@@ -1,6 +1,7 @@
 #include "plugin/vStatusLineNode.h"
 
 #include "runtime/osVersion.h"
+#include "tree/vNodeAlive.h"
 #include "tree/vNodeWatch.h"
 
 #include <cstdio>
@@ -65,9 +66,12 @@ uint32_t vStatusLineNode::run() {
 
 intptr_t vStatusLineNode::windowProc(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     if (message == lineChanged && wParam < kButtons && buttons[wParam] != nullptr) {
-        vAssignmentButton* button = buttons[wParam];
-        button->setActive(lParam != 0);
-        if (lParam != 0) button->fireEvent();
+        // The host hears of both steps (an observer event, then the event) and
+        // may destroy the button, or this node with its window, meanwhile.
+        vNodeAlive self(this);
+        buttons[wParam]->setActive(lParam != 0);
+        if (self.alive() && lParam != 0 && buttons[wParam] != nullptr) buttons[wParam]->fireEvent();
+        if (!self.alive()) return 0;
     }
     return vMessageWnd::windowProc(message, wParam, lParam);
 }

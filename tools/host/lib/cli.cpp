@@ -73,8 +73,9 @@ const char* const kInvokeHelp =
     "handle) to the node at PATH, prints what the plug-in reported during the command and\n"
     "the command's result, then detaches and prints the unload notice.\n"
     "\n"
-    "The result line: [t] result VALUE of command CODE on PATH (JSON \"event\":\"result\" with\n"
-    "\"code\", \"node\", \"path\", \"value\").\n";
+    "The result line: [t] result VALUE of command CODE on PATH (N ms) (JSON \"event\":\n"
+    "\"result\" with \"code\", \"node\", \"path\", \"value\" and \"ms\", the time the command\n"
+    "held the host's thread).\n";
 
 const char* const kCommandHelp =
     "Usage: kvq-host command LIB PATH CODE [W1] [--json] [--verbose]\n"
@@ -85,7 +86,7 @@ const char* const kCommandHelp =
 
 const char* const kWatchHelp =
     "Usage: kvq-host watch LIB [--seconds N] [--invoke PATH]... [--progress] [--until-eof]\n"
-    "                      [--json]\n"
+    "                      [--destroy-fired] [--json]\n"
     "Attaches, builds, registers an observer on every node, invokes each --invoke PATH in\n"
     "turn (command 289), runs the message loop for N seconds (default 10; Ctrl+C ends it\n"
     "early) printing every event as it happens, then detaches and prints the unload\n"
@@ -96,11 +97,16 @@ const char* const kWatchHelp =
     "  --progress     report the time left on standard error once a second\n"
     "  --until-eof    also end the watch early when standard input reaches its end\n"
     "                 (for scripts: close the pipe instead of sending Ctrl+C)\n"
+    "  --destroy-fired  destroy each node that fires (node operation 1) while its event\n"
+    "                 call-out (321) is still running, as a careless host may\n"
     "\n"
     "Besides the event lines, watch prints \"watching\" (JSON \"nodes\", \"observers\",\n"
-    "\"seconds\"), a \"result\" line per --invoke, and at the end \"detached\" with the\n"
-    "number of observer events sent while the tree was destroyed (\"observerEvents\"),\n"
-    "which are printed one by one only with --verbose.\n";
+    "\"seconds\"), a \"result\" line per --invoke with the time the command held the host's\n"
+    "thread (\"ms\"), then \"message loop: longest hold N ms\" (JSON \"loop\",\n"
+    "\"longestHoldMs\", \"ticks\"): the longest time anything held the message loop after\n"
+    "the invokes, measured by a 10 ms timer of the tool's own; and at the end \"detached\"\n"
+    "with the number of observer events sent while the tree was destroyed\n"
+    "(\"observerEvents\"), which are printed one by one only with --verbose.\n";
 
 const char* const kCyclesHelp =
     "Usage: kvq-host cycles LIB [--count N] [--seconds S] [--invoke PATH]... [--json]\n"
@@ -118,12 +124,13 @@ const char* const kCyclesHelp =
     "  --invoke PATH  invoke the function node at PATH in every cycle\n"
     "\n"
     "One line per reading: [t] cycle K: handles H, threads T, windows W, timers M, fired F\n"
-    "(loaded: ...) (K 0 is the baseline; F the events the plug-in fired in that cycle; the\n"
-    "loaded figures were read at the end of the cycle's message loop, before the detach;\n"
-    "JSON \"event\":\"cycle\" with those fields, \"loadedHandles\", \"loadedThreads\" and\n"
-    "\"loadedWindows\"); then \"nothing left behind\" or what was left (JSON\n"
-    "\"event\":\"left\" with the differences and \"clean\"). Exit status 3 when something\n"
-    "was left.\n";
+    "(loaded: ...; detach D ms) (K 0 is the baseline; F the events the plug-in fired in that\n"
+    "cycle; the loaded figures were read at the end of the cycle's message loop, before the\n"
+    "detach, which took D ms; JSON \"event\":\"cycle\" with those fields, \"loadedHandles\",\n"
+    "\"loadedThreads\", \"loadedWindows\" and \"detachMs\"); then \"nothing left behind\" or what "
+    "was left (JSON\n"
+    "\"event\":\"left\" with the differences, \"longestDetachMs\" and \"clean\"). Exit status\n"
+    "3 when something was left.\n";
 
 bool isSubcommand(const std::string& s) {
     return s == "tree" || s == "invoke" || s == "command" || s == "watch" || s == "cycles";
@@ -240,6 +247,10 @@ Parsed parseArguments(const std::vector<std::string>& args, Options& o, std::str
         } else if (a == "--until-eof") {
             if (!noValue()) return Parsed::Error;
             o.untilEof = true;
+            watchOnly.push_back(a);
+        } else if (a == "--destroy-fired") {
+            if (!noValue()) return Parsed::Error;
+            o.destroyFired = true;
             watchOnly.push_back(a);
         } else if (a == "--no-build") {
             if (!noValue()) return Parsed::Error;

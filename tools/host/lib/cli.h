@@ -25,7 +25,8 @@ struct Options {
     bool json = false;
     bool verbose = false;
     bool progress = false;
-    bool untilEof = false; // watch: end when standard input reaches its end
+    bool untilEof = false;     // watch: end when standard input reaches its end
+    bool destroyFired = false; // watch: destroy each node that fires, in its call-out
     bool noBuild = false;
 };
 

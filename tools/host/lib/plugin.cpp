@@ -73,27 +73,35 @@ extern "C" void kvqHostEntry(EntryMessage* message) {
     else if (call.is(3, 3) || call.is(3, 4) || call.is(5, 112))
         call.text = copyText(message->a[0]);
 
-    Registry& r = registry();
-    Guard guard(r.lock);
-    call.sequence = ++r.sequence;
-    auto it = r.byContext.find(message->context);
-    Plugin* plugin = it == r.byContext.end() ? nullptr : it->second;
+    Plugin* plugin = nullptr;
+    Handle destroy = 0;
+    {
+        Registry& r = registry();
+        Guard guard(r.lock);
+        call.sequence = ++r.sequence;
+        auto it = r.byContext.find(message->context);
+        plugin = it == r.byContext.end() ? nullptr : it->second;
 
-    // Answers, written before returning: the plug-in reads them right after the call.
-    if (call.is(1, 207))
-        putWord(message, plugin ? plugin->hostTarget() : 0);
-    else if (call.is(1, 11))
-        putWord(message, plugin ? plugin->hostSource() : 0);
-    else if (call.is(2, 2))
-        std::memset(message->result, 0, 8);
+        // Answers, written before returning: the plug-in reads them right after the call.
+        if (call.is(1, 207))
+            putWord(message, plugin ? plugin->hostTarget() : 0);
+        else if (call.is(1, 11))
+            putWord(message, plugin ? plugin->hostSource() : 0);
+        else if (call.is(2, 2))
+            std::memset(message->result, 0, 8);
 
-    if (!plugin) {
-        r.unrouted.push_back(std::move(call));
-        return;
+        if (!plugin) {
+            r.unrouted.push_back(std::move(call));
+            return;
+        }
+        call.seconds = plugin->secondsSinceLoad();
+        if (call.category() == 3) plugin->noteObserverEvent(call);
+        if (plugin->destroyFired_ && call.is(2, 2) && call.arg(2) == 321)
+            destroy = call.commandNode();
+        plugin->record(std::move(call));
     }
-    call.seconds = plugin->secondsSinceLoad();
-    if (call.category() == 3) plugin->noteObserverEvent(call);
-    plugin->record(std::move(call));
+    // Within the call-out, and without the lock: the plug-in runs again.
+    if (destroy) plugin->call(2, 1, destroy);
 }
 
 const char* kindName(ValueKind kind) {

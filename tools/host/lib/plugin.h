@@ -109,6 +109,9 @@ public:
     void setHostTarget(Handle h);
     uint32_t hostSource() const { return hostSource_; }
     void setHostSource(uint32_t s);
+    // Destroys each node that fires (node operation 1) within its event call-out
+    // (321), as a careless host may: for trying how a plug-in copes.
+    void setDestroyFired(bool on) { destroyFired_ = on; }
     bool attached() const { return attached_; }
     bool detached() const { return detached_; }
 
@@ -227,6 +230,7 @@ private:
     uint32_t hostSource_ = 0;
     bool attached_ = false;
     bool detached_ = false;
+    bool destroyFired_ = false;
     char targetTag_ = 'H'; // H is this byte's address: a handle no other plug-in gets
     std::chrono::steady_clock::time_point loadedAt_;
 

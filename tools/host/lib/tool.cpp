@@ -30,6 +30,56 @@ std::string secondsText(double seconds) {
     return buf;
 }
 
+// A window and a 10 ms timer of the tool's own on the host's thread: the
+// longest time between two of its ticks (less the period) is the longest time
+// something held the message loop, such as a plug-in's timer work.
+class LoopProbe {
+public:
+    LoopProbe() {
+        static char instance; // a module instance no library has
+        if (!plat::classRegistered(&instance, kClass))
+            plat::registerClass(&instance, kClass, &proc);
+        window_ = plat::createWindow(kClass, "", plat::messageOnlyParent(), &instance, nullptr);
+        if (window_) {
+            plat::setWindowUserData(window_, reinterpret_cast<intptr_t>(this));
+            plat::setTimer(window_, 1, kPeriodMs);
+        }
+        last_ = std::chrono::steady_clock::now();
+    }
+    LoopProbe(const LoopProbe&) = delete;
+    LoopProbe& operator=(const LoopProbe&) = delete;
+    ~LoopProbe() {
+        if (!window_) return;
+        plat::killTimer(window_, 1);
+        plat::setWindowUserData(window_, 0);
+        plat::destroyWindow(window_);
+    }
+    double longestGapMs() const { return longest_; }
+    int64_t ticks() const { return ticks_; }
+
+private:
+    static constexpr const char* kClass = "kvqHostLoopProbe";
+    static constexpr uint32_t kPeriodMs = 10;
+
+    static intptr_t KVQ_CALLBACK proc(plat::Window w, uint32_t message, uintptr_t wParam,
+                                      intptr_t lParam) {
+        auto* self = reinterpret_cast<LoopProbe*>(plat::windowUserData(w));
+        if (message != plat::kWmTimer || !self)
+            return plat::defWindowProc(w, message, wParam, lParam);
+        auto now = std::chrono::steady_clock::now();
+        double gap = std::chrono::duration<double, std::milli>(now - self->last_).count();
+        self->longest_ = std::max(self->longest_, gap - kPeriodMs);
+        self->last_ = now;
+        ++self->ticks_;
+        return 0;
+    }
+
+    plat::Window window_ = nullptr;
+    std::chrono::steady_clock::time_point last_;
+    double longest_ = 0;
+    int64_t ticks_ = 0;
+};
+
 class Session {
 public:
     Session(Plugin& plugin, const Options& options, std::ostream& out, std::ostream& err)
@@ -146,7 +196,7 @@ private:
         return node;
     }
 
-    void result(Handle node, uint64_t code, int64_t value) {
+    void result(Handle node, uint64_t code, int64_t value, double ms) {
         std::optional<std::string> path = pathOf(node);
         if (o_.json) {
             JsonObject j;
@@ -156,12 +206,25 @@ private:
                 j.text("path", *path);
             else
                 j.null("path");
-            line(j.number("value", value).str());
+            line(j.number("value", value).real("ms", ms, 1).str());
         } else {
+            char took[32];
+            std::snprintf(took, sizeof took, " (%.1f ms)", ms);
             line(timePrefix(p_.secondsSinceLoad()) + "result " + std::to_string(value) +
                  " of command " + std::to_string(code) + " on " +
-                 (path ? (path->empty() ? "(root)" : *path) : hex(node)));
+                 (path ? (path->empty() ? "(root)" : *path) : hex(node)) + took);
         }
+    }
+
+    // Runs one command and reports its result and how long it held the host's thread.
+    void timedCommand(Handle node, uint64_t code, uint32_t w1) {
+        auto start = std::chrono::steady_clock::now();
+        int64_t value = p_.command(node, code, w1);
+        double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
+        showCalls(Show::Reports);
+        result(node, code, value, ms);
     }
 
     int tree() {
@@ -182,9 +245,7 @@ private:
             return 1;
         }
         uint64_t code = o_.subcommand == "invoke" ? 289 : o_.code;
-        int64_t value = p_.command(node, code, o_.w1.value_or(p_.hostTarget()));
-        showCalls(Show::Reports);
-        result(node, code, value);
+        timedCommand(node, code, o_.w1.value_or(p_.hostTarget()));
         finish(Show::Reports);
         return 0;
     }
@@ -231,11 +292,9 @@ private:
                  " nodes (" + std::to_string(observing) + " observers) for " +
                  secondsText(o_.seconds) + " s");
 
-        for (Handle node : targets) {
-            int64_t value = p_.command(node, 289, p_.hostTarget());
-            showCalls(Show::Reports);
-            result(node, 289, value);
-        }
+        for (Handle node : targets)
+            timedCommand(node, 289, p_.hostTarget());
+        LoopProbe probe; // from here on: how long the plug-in holds the loop
 
         double start = p_.secondsSinceLoad();
         double end = start + o_.seconds;
@@ -264,6 +323,16 @@ private:
                                .text("event", "interrupted")
                                .str()
                          : timePrefix(p_.secondsSinceLoad()) + "interrupted");
+        if (o_.json)
+            line(JsonObject()
+                     .real("t", p_.secondsSinceLoad())
+                     .text("event", "loop")
+                     .real("longestHoldMs", probe.longestGapMs(), 1)
+                     .number("ticks", probe.ticks())
+                     .str());
+        else
+            line(timePrefix(p_.secondsSinceLoad()) + "message loop: longest hold " +
+                 std::to_string(static_cast<long>(probe.longestGapMs())) + " ms");
         finish(Show::ReportsNoObserver);
         return 0;
     }
@@ -289,6 +358,7 @@ public:
         constexpr int kWarmUp = 2;
         for (int i = 0; i < kWarmUp; ++i)
             if (int code = cycle(); code != 0) return code;
+        longestDetachMs_ = 0;
         plat::ProcessResources baseline = settled(nullptr, kTimerWaitMs);
         report(0, baseline, 0);
         plat::ProcessResources last = baseline;
@@ -332,7 +402,12 @@ private:
         }
         Plugin::pump(static_cast<uint32_t>(o_.seconds * 1000));
         plat::processResources(&loaded_, 0);
+        auto detachStart = std::chrono::steady_clock::now();
         p->detach();
+        detachMs_ = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                              detachStart)
+                        .count();
+        longestDetachMs_ = std::max(longestDetachMs_, detachMs_);
         if (fired) {
             for (const Call& c : p->calls())
                 if (c.is(2, 2) && c.arg(2) == 321) ++*fired;
@@ -378,13 +453,15 @@ private:
                         .number("loadedHandles", loaded_.handles)
                         .number("loadedThreads", loaded_.threads)
                         .number("loadedWindows", loaded_.windows)
+                        .real("detachMs", detachMs_, 1)
                         .str()
                  << '\n';
         } else {
             out_ << timePrefix(seconds()) << "cycle " << k << ": handles " << r.handles
                  << ", threads " << r.threads << ", windows " << r.windows << ", timers "
                  << r.timers << ", fired " << fired << " (loaded: handles " << loaded_.handles
-                 << ", threads " << loaded_.threads << ", windows " << loaded_.windows << ")\n";
+                 << ", threads " << loaded_.threads << ", windows " << loaded_.windows
+                 << "; detach " << static_cast<long>(detachMs_) << " ms)\n";
         }
         out_ << std::flush;
     }
@@ -404,6 +481,7 @@ private:
                         .number("threads", threads)
                         .number("windows", windows)
                         .number("timers", timers)
+                        .real("longestDetachMs", longestDetachMs_, 1)
                         .boolean("clean", clean)
                         .str()
                  << '\n';
@@ -424,6 +502,8 @@ private:
     std::ostream& err_;
     std::chrono::steady_clock::time_point start_;
     plat::ProcessResources loaded_{}; // read at the end of the last cycle's message loop
+    double detachMs_ = 0;             // the last cycle's detach
+    double longestDetachMs_ = 0;      // over the cycles after the warm-up
 };
 
 } // namespace
@@ -447,6 +527,7 @@ int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         err << "kvq-host: " << error << '\n';
         return 1;
     }
+    plugin->setDestroyFired(o.destroyFired);
     return Session(*plugin, o, out, err).run();
 }
 
