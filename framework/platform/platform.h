@@ -60,6 +60,11 @@ KVQ_PLATFORM_API void closeMutex(Handle mutex);
 
 KVQ_PLATFORM_API void sleep(uint32_t milliseconds);
 KVQ_PLATFORM_API uint32_t tickCount(); // milliseconds, wraps at 2^32
+// Windows rounds sleeps and timers up to its tick (about 15.6 ms) unless the
+// process asks for a finer one: between these two calls, sleep(1) sleeps about
+// 1 ms. Every request is given back once; requests from several callers add up.
+KVQ_PLATFORM_API void requestFineTimer();
+KVQ_PLATFORM_API void releaseFineTimer();
 
 // ---------------------------------------------------------------- windows and timers
 // Windows belong to the host's thread; only postMessage may be called elsewhere.
@@ -85,6 +90,10 @@ KVQ_PLATFORM_API void* createParamOf(intptr_t wmCreateLParam);
 KVQ_PLATFORM_API bool classRegistered(Instance instance, const char* className);
 // Registers a class with nothing but the instance, the name and the procedure.
 KVQ_PLATFORM_API bool registerClass(Instance instance, const char* className, WindowProc proc);
+// Takes the class away; refused (false) while a window of it exists. The system
+// never does this itself, not even when the library whose procedure it names
+// is unloaded.
+KVQ_PLATFORM_API bool unregisterClass(Instance instance, const char* className);
 // An invisible window (style 0, position and size 0); null on failure.
 KVQ_PLATFORM_API Window createWindow(const char* className, const char* title, Window parent,
                                      Instance instance, void* createParam);
@@ -94,7 +103,8 @@ KVQ_PLATFORM_API intptr_t defWindowProc(Window window, uint32_t message, uintptr
 KVQ_PLATFORM_API void setWindowUserData(Window window, intptr_t value);
 KVQ_PLATFORM_API intptr_t windowUserData(Window window);
 KVQ_PLATFORM_API Window windowParent(Window window);
-// Thread-safe; messages to one window keep their order.
+// Thread-safe; messages to one window keep their order. False when the window
+// is gone or the queue of the thread that owns it is full (10,000 posts).
 KVQ_PLATFORM_API bool postMessage(Window window, uint32_t message, uintptr_t wParam,
                                   intptr_t lParam);
 // Periodic WM_TIMER with wParam = id; a second call with the same id re-arms it.

@@ -15,7 +15,16 @@ vMessageWnd::~vMessageWnd() {
         plat::setWindowUserData(hwnd, 0);
         plat::destroyWindow(hwnd);
         hwnd = nullptr;
+        forgetClass();
     }
+}
+
+void vMessageWnd::forgetClass() {
+    // The class names a procedure in this library, and the system keeps it
+    // when the library is unloaded: a later load that found it would call
+    // into code that is gone. It goes with the last window of the class (the
+    // system refuses while another exists).
+    plat::unregisterClass(moduleInstance, className.text());
 }
 
 plat::Window vMessageWnd::init() {
@@ -38,7 +47,10 @@ plat::Window vMessageWnd::onCreateWindow() {
     }
     if (owner != nullptr) parentHwnd = owner->hwnd;
     if (parentHwnd == plat::messageOnlyParent() && !messageOnlySupported()) parentHwnd = nullptr;
-    return plat::createWindow(className.text(), text(), parentHwnd, moduleInstance, this);
+    plat::Window window =
+        plat::createWindow(className.text(), text(), parentHwnd, moduleInstance, this);
+    if (window == nullptr) forgetClass();
+    return window;
 }
 
 void vMessageWnd::onWindowCreated() {}

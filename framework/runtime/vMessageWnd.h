@@ -26,6 +26,8 @@ public:
                                                   uintptr_t wParam, intptr_t lParam);
 
 private:
+    void forgetClass(); // unregisters the class unless another window of it exists
+
     vMessageWnd* owner;
     plat::Window hwnd = nullptr;
     plat::Window parentHwnd;

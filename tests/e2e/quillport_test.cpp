@@ -1,10 +1,13 @@
 // Quillport end to end: kvq-host loads the native plug-in, COM3 is a
 // pseudo-terminal whose modem lines the test sets through the preload fixture.
 #include "fixtures/hostRun.h"
+#include "fixtures/loadedPlugin.h"
 #include "fixtures/modemlines/modemLines.h"
+#include "platform/posix/testing.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -105,4 +108,89 @@ TEST_F(Quillport, WithoutCom3TheButtonsExistAndNothingFires) {
     EXPECT_EQ(announcements, 4);
     for (const std::string& e : run->events())
         EXPECT_EQ(e.rfind("error", 0), std::string::npos) << e;
+}
+
+namespace {
+template <class Done> bool within(int timeoutMs, Done done, bool pump) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        if (pump)
+            plat::pumpMessages(20);
+        else
+            plat::sleep(1);
+    }
+    return true;
+}
+} // namespace
+
+// The host's own process: the poll loop posts to the queue of this thread,
+// which the test fills as a host busy elsewhere would. The modem lines of a
+// pseudo-terminal come only through the preloaded fixture, so the test below
+// runs this one in a child of its own.
+TEST(QuillportInProcess, DISABLED_LineChangesOutlastAFullQueue) {
+    LoadedPlugin quill(kPlugin);
+    ASSERT_TRUE(quill.loaded()) << quill.error();
+    quill.attach();
+    quill.build();
+    uint32_t cts = quill.child(quill.child(quill.root(), "Quillport"), "Button 1 (CTS)");
+    ASSERT_NE(cts, 0u);
+    auto active = [&] { return quill.word(2, 40, cts) != 0; };
+    ModemLines::set(true, false, false, false);
+    ASSERT_TRUE(within(20000, active, true));
+    EXPECT_EQ(plat::testing::fineTimerRequests(), 1) << "the poll asks for 1 ms sleeps";
+
+    ASSERT_TRUE(plat::registerClass(nullptr, "kvqFiller", &plat::defWindowProc));
+    plat::Window filler = plat::createWindow("kvqFiller", "", nullptr, nullptr, nullptr);
+    ASSERT_NE(filler, nullptr);
+    int posted = 0;
+    while (posted < 20000 && plat::postMessage(filler, plat::kWmUser, 0, 0))
+        ++posted;
+    EXPECT_LE(posted, 10000);
+    const int refused = plat::testing::refusedPosts();
+    ModemLines::set(false, false, false, false); // CTS drops while no post gets through
+    ASSERT_TRUE(within(
+        20000, [&] { return plat::testing::refusedPosts() > refused; }, false));
+    EXPECT_TRUE(active());
+
+    // The host catches up: the drop reaches the button, and nothing fired twice.
+    EXPECT_TRUE(within(
+        20000, [&] { return !active(); }, true));
+    int fired = 0;
+    for (const CallOut& c : quill.callOuts)
+        fired += c.category() == 2 && c.operation() == 2 && c.word(2) == 321;
+    EXPECT_EQ(fired, 1);
+    plat::destroyWindow(filler);
+    EXPECT_EQ(quill.detach(), 1u);
+    EXPECT_EQ(plat::testing::fineTimerRequests(), 0) << "and gives them back when it stops";
+}
+
+TEST_F(Quillport, LineChangesOutlastAFullQueueAndNoWindowMeansNoPolling) {
+    ChildProcess child(
+        {std::string(KVQ_BIN_DIR) + "/test_e2e", "--gtest_also_run_disabled_tests",
+         "--gtest_filter=QuillportInProcess.DISABLED_*"},
+        {{"KVQ_PORT_COM3", pty.slavePath()}, {"LD_PRELOAD", ModemLines::ldPreload()}});
+    std::string line, output;
+    while (child.readLine(line, 60000))
+        output += line + "\n";
+    EXPECT_EQ(child.wait(10000), 0) << output << child.errorText();
+    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+
+    // Without its window the poll thread has nothing to post to: it ends at
+    // once, and the window's failure is reported once.
+    LoadedPlugin quill(kPlugin);
+    ASSERT_TRUE(quill.loaded()) << quill.error();
+    quill.attach();
+    const int threads = plat::testing::liveThreads();
+    plat::testing::failWindowCreation(true);
+    quill.build();
+    plat::testing::failWindowCreation(false);
+    EXPECT_TRUE(within(
+        5000, [&] { return plat::testing::liveThreads() == threads; }, false));
+    int reports = 0;
+    for (const CallOut& c : quill.callOuts)
+        reports += c.category() == 1 && c.operation() == 304;
+    EXPECT_EQ(reports, 1);
+    EXPECT_EQ(plat::testing::fineTimerRequests(), 0);
+    EXPECT_EQ(quill.detach(), 1u);
 }

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <ostream>
+#include <tuple>
 
 // Freed blocks wait in a quarantine of 16 MB instead of the default, which
 // leaves room in the address space for the reload cycles.
@@ -140,11 +141,10 @@ template <class Cycle> void expectNothingLeftBy(Cycle cycle, int count) {
         << "live heap bytes grew in both thirds: " << start << ", " << middle << ", " << end;
 }
 
-// The platform keeps every window class registered, as the system does: a
-// library loaded again at another address registers its class once more under
-// its new instance, and the class table grows by doubling. Filling the table
-// with classes of instances no library can have, once, leaves it room enough
-// for every cycle, so that the heap comparison sees only the plug-ins.
+// The platform's class table grows by doubling when a cycle registers a class
+// while it is full. Filling it with classes of instances no library can have,
+// once, leaves it room enough for every cycle, so that the heap comparison sees
+// only the plug-ins.
 intptr_t KVQ_CALLBACK neverCalled(plat::Window, uint32_t, uintptr_t, intptr_t) {
     return 0;
 }
@@ -235,21 +235,32 @@ TEST(Resources, WithoutTheirDevicesThePluginsStillReleaseEverything) {
     expectNothingLeftBy([] { return quillportCycle() && x10Cycle(nullptr, false); }, 5);
 }
 
-// A host that hands the same module instance to every load of the library: the
-// window class registered by the first load keeps the window procedure of code
-// that was unloaded, and the next build calls into it when the library now
-// sits at another address. (Natively kvq-host hands over the loader's handle,
-// which a reload can reuse.)
+// A host that hands the same module instance to every load of the library: a
+// window class left registered by the first load would keep the window
+// procedure of code that was unloaded, and the next build would call into it
+// once the library sits at another address. The platform keeps classes across
+// unloads, as Windows does, so each plug-in must take its own away.
 TEST(Resources, ReloadWithTheSameModuleInstance) {
     PseudoTerminal pty;
     ASSERT_TRUE(pty.ok());
     setenv("KVQ_PORT_COM3", pty.slavePath().c_str(), 1);
+    setenv("KVQ_PORT_COM1", pty.slavePath().c_str(), 1);
+    auto instance = reinterpret_cast<plat::Instance>(LoadedPlugin::kInstance);
     for (int i = 0; i < 3; ++i) {
-        LoadedPlugin p(kQuillport);
-        ASSERT_TRUE(p.loaded()) << p.error();
-        p.attach(); // always LoadedPlugin::kInstance
-        p.build();
-        EXPECT_NE(p.child(p.root(), "Quillport"), 0u);
-        EXPECT_EQ(p.detach(), 1u);
+        for (const auto& [library, root, windowClass] :
+             {std::make_tuple(kQuillport, "Quillport", "Quillport"),
+              std::make_tuple(kX10, "X10", "vTimer")}) {
+            {
+                LoadedPlugin p(library);
+                ASSERT_TRUE(p.loaded()) << p.error();
+                p.attach(); // always LoadedPlugin::kInstance
+                p.build();
+                EXPECT_NE(p.child(p.root(), root), 0u);
+                EXPECT_TRUE(plat::classRegistered(instance, windowClass));
+                EXPECT_EQ(p.detach(), 1u);
+            }
+            EXPECT_FALSE(plat::classRegistered(instance, windowClass))
+                << windowClass << " outlived " << library;
+        }
     }
 }

@@ -1,4 +1,4 @@
-// Sleep and the monotonic tick count.
+// Sleep, the fine-timer requests and the monotonic tick count.
 #include "platform/platform.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/testing.h"
@@ -33,6 +33,23 @@ void sleep(uint32_t milliseconds) {
                 static_cast<long>(milliseconds % 1000) * 1000000L};
     // Resume after a signal with the time that is left; any other failure ends the sleep.
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
+}
+
+// The system's sleeps are fine already; the requests are only counted.
+namespace {
+std::atomic<int> fineTimerCount{0};
+}
+
+void requestFineTimer() {
+    ++fineTimerCount;
+}
+
+void releaseFineTimer() {
+    --fineTimerCount;
+}
+
+int testing::fineTimerRequests() {
+    return fineTimerCount.load();
 }
 
 uint32_t tickCount() {

@@ -27,13 +27,8 @@ void* findSymbol(void* library, const char* name) {
     return dlsym(library, name);
 }
 
-namespace detail {
-void dropClassesOf(void* library); // windows.cpp
-} // namespace detail
-
 void freeLibrary(void* library) {
     if (!library) return;
-    detail::dropClassesOf(library);
     dlclose(library);
 }
 

@@ -43,6 +43,10 @@ KVQ_PLATFORM_API int liveWaitObjects();
 KVQ_PLATFORM_API int openSerialDevices();
 // Messages posted and not yet dispatched or dropped.
 KVQ_PLATFORM_API int queuedMessages();
+// Fine-timer requests not yet given back.
+KVQ_PLATFORM_API int fineTimerRequests();
+// Posts refused because the queue was full, since the process started.
+KVQ_PLATFORM_API int refusedPosts();
 
 } // namespace testing
 } // namespace plat

@@ -1,9 +1,11 @@
 // Invisible windows, posted messages and timers: the host's message loop.
 //
 // Window classes are registered per (instance, name), names compared without
-// regard to case as the system does. A window is a number, never an address,
-// so a message posted to a window that has gone away finds nothing and is
-// dropped. Posted messages wait in one process-wide queue in posting order;
+// regard to case as the system does, and stay registered until unregistered,
+// also when the library whose procedure they name is unloaded, as on Windows. A window is a number,
+// never an address, so a message posted to a window that has gone away finds nothing and is
+// dropped. Posted messages wait in one process-wide queue in posting order,
+// at most 10,000 of them as in a Windows thread's queue;
 // timers are kept per (window, id) with their next due time. pumpMessages,
 // called by the host on its thread, sleeps on a condition variable until a
 // message is posted or a timer falls due, then runs the window procedures
@@ -13,8 +15,6 @@
 
 #include "platform/posix/testing.h"
 #include <cstring>
-#include <dlfcn.h>
-#include <link.h>
 
 #include <algorithm>
 #include <chrono>
@@ -22,6 +22,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <strings.h>
@@ -34,6 +35,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 constexpr uint32_t kTimerMaximum = 0x7FFFFFFFu;
+// A Windows thread's message queue holds at most this many posted messages;
+// a post beyond it fails.
+constexpr size_t kPostedMessageLimit = 10000;
 
 // What WM_NCCREATE and WM_CREATE point to; the creation parameter comes first.
 struct CreateStruct {
@@ -55,6 +59,7 @@ struct WindowClass {
 };
 
 struct WindowRecord {
+    const WindowClass* windowClass = nullptr; // for unregistering; never followed
     WindowProc proc = nullptr;
     Window parent = nullptr;
     intptr_t userData = 0;
@@ -78,11 +83,12 @@ using TimerKey = std::pair<uintptr_t, uintptr_t>; // (window, id)
 struct MessageState {
     std::mutex lock;
     std::condition_variable wake;
-    std::vector<WindowClass> classes;
+    std::vector<std::unique_ptr<WindowClass>> classes;
     std::map<uintptr_t, WindowRecord> windows;
     std::deque<Posted> queue;
     std::map<TimerKey, TimerRecord> timers;
     uintptr_t nextWindow = 0x10000;
+    int refusedPosts = 0;
     bool failRegistration = false;
     bool failCreation = false;
     bool versionOverridden = false;
@@ -108,8 +114,8 @@ WindowRecord* findWindow(MessageState& s, Window window) {
 }
 
 const WindowClass* findClass(MessageState& s, Instance instance, const char* name) {
-    for (const WindowClass& c : s.classes)
-        if (c.instance == instance && strcasecmp(c.name.c_str(), name) == 0) return &c;
+    for (const auto& c : s.classes)
+        if (c->instance == instance && strcasecmp(c->name.c_str(), name) == 0) return c.get();
     return nullptr;
 }
 
@@ -214,29 +220,6 @@ void* createParamOf(intptr_t wmCreateLParam) {
     return reinterpret_cast<const CreateStruct*>(wmCreateLParam)->createParams;
 }
 
-namespace detail {
-
-// The classes whose window procedure lies in `library`: on Windows a class's
-// procedure is code of the module that registered it, so unloading the module
-// takes the procedure along; here the class goes with it, so that a later
-// registration under the same instance cannot find a procedure in unmapped code.
-void dropClassesOf(void* library) {
-    link_map* map = nullptr;
-    if (library == nullptr || dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return;
-    MessageState& s = state();
-    std::lock_guard<std::mutex> guard(s.lock);
-    s.classes.erase(std::remove_if(s.classes.begin(), s.classes.end(),
-                                   [map](const WindowClass& c) {
-                                       Dl_info info{};
-                                       return dladdr(reinterpret_cast<void*>(c.proc), &info) != 0 &&
-                                              info.dli_fname != nullptr && map->l_name != nullptr &&
-                                              std::strcmp(info.dli_fname, map->l_name) == 0;
-                                   }),
-                    s.classes.end());
-}
-
-} // namespace detail
-
 bool classRegistered(Instance instance, const char* className) {
     if (!className) return false;
     MessageState& s = state();
@@ -249,7 +232,21 @@ bool registerClass(Instance instance, const char* className, WindowProc proc) {
     MessageState& s = state();
     std::lock_guard<std::mutex> guard(s.lock);
     if (s.failRegistration || findClass(s, instance, className)) return false;
-    s.classes.push_back(WindowClass{instance, className, proc});
+    s.classes.push_back(std::make_unique<WindowClass>(WindowClass{instance, className, proc}));
+    return true;
+}
+
+bool unregisterClass(Instance instance, const char* className) {
+    if (!className) return false;
+    MessageState& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const WindowClass* c = findClass(s, instance, className);
+    if (!c) return false;
+    for (const auto& w : s.windows)
+        if (w.second.windowClass == c) return false;
+    s.classes.erase(
+        std::find_if(s.classes.begin(), s.classes.end(),
+                     [c](const std::unique_ptr<WindowClass>& k) { return k.get() == c; }));
     return true;
 }
 
@@ -275,6 +272,7 @@ Window createWindow(const char* className, const char* title, Window parent, Ins
         } while (s.windows.count(s.nextWindow));
         window = toWindow(s.nextWindow);
         WindowRecord record;
+        record.windowClass = c;
         record.proc = c->proc;
         record.parent = parent;
         s.windows.emplace(s.nextWindow, record);
@@ -353,6 +351,10 @@ bool postMessage(Window window, uint32_t message, uintptr_t wParam, intptr_t lPa
         std::lock_guard<std::mutex> guard(s.lock);
         WindowRecord* record = findWindow(s, window);
         if (!record || record->destroying) return false;
+        if (s.queue.size() >= kPostedMessageLimit) {
+            ++s.refusedPosts;
+            return false;
+        }
         s.queue.push_back(Posted{window, message, wParam, lParam});
         // Under the lock, so that a thread checker sees the wake tied to the change.
         s.wake.notify_all();
@@ -469,6 +471,11 @@ int liveTimers() {
 int queuedMessages() {
     std::lock_guard<std::mutex> guard(state().lock);
     return static_cast<int>(state().queue.size());
+}
+
+int refusedPosts() {
+    std::lock_guard<std::mutex> guard(state().lock);
+    return state().refusedPosts;
 }
 
 } // namespace testing

@@ -24,6 +24,11 @@ bool classRegistered(Instance instance, const char* className) {
     return GetClassInfoExA(static_cast<HINSTANCE>(instance), className, &wc) != 0;
 }
 
+bool unregisterClass(Instance instance, const char* className) {
+    if (!className) return false;
+    return UnregisterClassA(className, static_cast<HINSTANCE>(instance)) != 0;
+}
+
 bool registerClass(Instance instance, const char* className, WindowProc proc) {
     WNDCLASSEXA wc;
     std::memset(&wc, 0, sizeof wc);

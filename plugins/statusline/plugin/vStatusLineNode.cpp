@@ -47,20 +47,31 @@ vStatusLineNode::~vStatusLineNode() {
 }
 
 uint32_t vStatusLineNode::run() {
-    uint32_t previous = 0;
+    // Without a window nothing could reach the buttons; its failed creation was
+    // reported to the host once, by init.
     plat::Window target = window();
+    if (target == nullptr) return vThread::run();
+    // The line states the host's thread has been told of. A line's change is
+    // recorded only once it was posted: a post fails when the thread's queue is
+    // full (the host busy elsewhere), and the change is posted again on the
+    // next pass, against the state the buttons still show.
+    uint32_t posted = 0;
+    // A pass a millisecond, as long as the loop runs: otherwise Windows would
+    // poll at its 15.6 ms tick and miss shorter pulses.
+    plat::requestFineTimer();
     while (isRunning()) {
         plat::sleep(1);
         uint32_t status = 0;
         if (!plat::serialModemStatus(portHandle, &status)) continue;
         for (int i = 0; i < kButtons; ++i) {
             uint32_t flag = kButtonLines[i];
-            if (((previous ^ status) & flag) != 0)
-                plat::postMessage(target, lineChanged, static_cast<uintptr_t>(i),
-                                  static_cast<intptr_t>(status & flag));
+            if (((posted ^ status) & flag) == 0) continue;
+            if (plat::postMessage(target, lineChanged, static_cast<uintptr_t>(i),
+                                  static_cast<intptr_t>(status & flag)))
+                posted = (posted & ~flag) | (status & flag);
         }
-        previous = status;
     }
+    plat::releaseFineTimer();
     return vThread::run();
 }
 

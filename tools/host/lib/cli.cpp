@@ -21,7 +21,7 @@ const char* const kToolHelp =
     "  command LIB PATH CODE [W1]   send any command code to the node at PATH\n"
     "  watch LIB [--seconds N] [--invoke PATH]...\n"
     "                               observe every node and print events as they happen\n"
-    "  cycles LIB [--count N] [--seconds S] [--invoke PATH]...\n"
+    "  cycles LIB [--count N] [--seconds S] [--invoke PATH]... [--class NAME]...\n"
     "                               load, use and unload LIB again and again; check that\n"
     "                               nothing of the process's resources is left behind\n"
     "\n"
@@ -109,7 +109,8 @@ const char* const kWatchHelp =
     "(\"observerEvents\"), which are printed one by one only with --verbose.\n";
 
 const char* const kCyclesHelp =
-    "Usage: kvq-host cycles LIB [--count N] [--seconds S] [--invoke PATH]... [--json]\n"
+    "Usage: kvq-host cycles LIB [--count N] [--seconds S] [--invoke PATH]... [--class NAME]...\n"
+    "                       [--json]\n"
     "Checks that the plug-in gives back what it takes. Each cycle loads LIB, attaches,\n"
     "builds, invokes each --invoke PATH (command 289), runs the message loop for S seconds\n"
     "(default 0.5) so that the plug-in's devices, workers and timers do their work,\n"
@@ -122,14 +123,20 @@ const char* const kCyclesHelp =
     "  --count N      cycles after the warm-up (1 to 100000)\n"
     "  --seconds S    message loop time of each cycle\n"
     "  --invoke PATH  invoke the function node at PATH in every cycle\n"
+    "  --class NAME   a window class the plug-in registers: after each unload, a class of\n"
+    "                 that name still registered under the module instance the tool handed\n"
+    "                 over counts as left behind (the system keeps a library's classes\n"
+    "                 when it is unloaded, with a window procedure in code that is gone)\n"
     "\n"
     "One line per reading: [t] cycle K: handles H, threads T, windows W, timers M, fired F\n"
-    "(loaded: ...; detach D ms) (K 0 is the baseline; F the events the plug-in fired in that\n"
+    "(loaded: ...; detach D ms), with \", classes C\" when --class is given (K 0 is the\n"
+    "baseline; F the events the plug-in fired in that\n"
     "cycle; the loaded figures were read at the end of the cycle's message loop, before the\n"
     "detach, which took D ms; JSON \"event\":\"cycle\" with those fields, \"loadedHandles\",\n"
     "\"loadedThreads\", \"loadedWindows\" and \"detachMs\"); then \"nothing left behind\" or what "
     "was left (JSON\n"
-    "\"event\":\"left\" with the differences, \"longestDetachMs\" and \"clean\"). Exit status\n"
+    "\"event\":\"left\" with the differences, \"classes\", \"longestDetachMs\" and \"clean\"). "
+    "Exit status\n"
     "3 when something was left.\n";
 
 bool isSubcommand(const std::string& s) {
@@ -275,6 +282,10 @@ Parsed parseArguments(const std::vector<std::string>& args, Options& o, std::str
                 return Parsed::Error;
             }
             o.count = static_cast<uint32_t>(n);
+            cyclesOnly.push_back(a);
+        } else if (a == "--class") {
+            if (!takeValue()) return Parsed::Error;
+            o.classes.push_back(value);
             cyclesOnly.push_back(a);
         } else {
             error = "unknown option " + a;

@@ -14,12 +14,13 @@ namespace kvqhost {
 struct Options {
     std::string subcommand; // "tree", "invoke", "command", "watch", "cycles"; empty for the tool
     std::string library;
-    std::string path;               // invoke, command
-    std::vector<std::string> names; // path split into names
-    uint64_t code = 289;            // command code (invoke: always 289)
-    std::optional<uint32_t> w1;     // command: first word; default the host target H
-    double seconds = 10;            // watch; cycles: per cycle (default 0.5)
-    uint32_t count = 20;            // cycles
+    std::string path;                 // invoke, command
+    std::vector<std::string> names;   // path split into names
+    uint64_t code = 289;              // command code (invoke: always 289)
+    std::optional<uint32_t> w1;       // command: first word; default the host target H
+    double seconds = 10;              // watch; cycles: per cycle (default 0.5)
+    uint32_t count = 20;              // cycles
+    std::vector<std::string> classes; // cycles: window classes that must be gone after unload
     std::vector<std::string> invokes;
     std::vector<std::vector<std::string>> invokeNames;
     bool json = false;

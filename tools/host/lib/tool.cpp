@@ -412,7 +412,12 @@ private:
             for (const Call& c : p->calls())
                 if (c.is(2, 2) && c.arg(2) == 321) ++*fired;
         }
-        return 0; // the destructor unloads the library
+        void* instance = p->moduleInstance();
+        p.reset(); // unloads the library
+        classes_ = 0;
+        for (const std::string& name : o_.classes)
+            classes_ += plat::classRegistered(instance, name.c_str());
+        return 0;
     }
 
     // A worker may still be on its way out when its object is gone, so a reading
@@ -454,6 +459,7 @@ private:
                         .number("loadedThreads", loaded_.threads)
                         .number("loadedWindows", loaded_.windows)
                         .real("detachMs", detachMs_, 1)
+                        .number("classes", classes_)
                         .str()
                  << '\n';
         } else {
@@ -461,7 +467,8 @@ private:
                  << ", threads " << r.threads << ", windows " << r.windows << ", timers "
                  << r.timers << ", fired " << fired << " (loaded: handles " << loaded_.handles
                  << ", threads " << loaded_.threads << ", windows " << loaded_.windows
-                 << "; detach " << static_cast<long>(detachMs_) << " ms)\n";
+                 << "; detach " << static_cast<long>(detachMs_) << " ms)"
+                 << (o_.classes.empty() ? "" : ", classes " + std::to_string(classes_)) << '\n';
         }
         out_ << std::flush;
     }
@@ -471,7 +478,8 @@ private:
         const int threads = after.threads - before.threads;
         const int windows = after.windows - before.windows;
         const int timers = after.timers - before.timers;
-        const bool clean = handles == 0 && threads == 0 && windows == 0 && timers == 0;
+        const bool clean =
+            handles == 0 && threads == 0 && windows == 0 && timers == 0 && classes_ == 0;
         if (o_.json) {
             out_ << JsonObject()
                         .real("t", seconds())
@@ -481,6 +489,7 @@ private:
                         .number("threads", threads)
                         .number("windows", windows)
                         .number("timers", timers)
+                        .number("classes", classes_)
                         .real("longestDetachMs", longestDetachMs_, 1)
                         .boolean("clean", clean)
                         .str()
@@ -491,7 +500,7 @@ private:
         } else {
             out_ << timePrefix(seconds()) << "left behind after " << o_.count << " cycles: handles "
                  << handles << ", threads " << threads << ", windows " << windows << ", timers "
-                 << timers << '\n';
+                 << timers << ", window classes " << classes_ << '\n';
         }
         out_ << std::flush;
         return clean ? 0 : 3;
@@ -503,6 +512,7 @@ private:
     std::chrono::steady_clock::time_point start_;
     plat::ProcessResources loaded_{}; // read at the end of the last cycle's message loop
     double detachMs_ = 0;             // the last cycle's detach
+    int classes_ = 0;                 // --class names still registered after the last unload
     double longestDetachMs_ = 0;      // over the cycles after the warm-up
 };
 
