@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    ChildProcess sim({simPath, "--exit-on-eof"});
+    ChildProcess sim({simPath, "--instant", "--exit-on-eof"});
     std::string first;
     if (!sim.readLine(first, 10000) || first.rfind("device ", 0) != 0) {
         std::fprintf(stderr, "x10RoundTrip: cm11a-sim did not start (%s)\n", simPath.c_str());

@@ -177,7 +177,7 @@ int quillport(int n) {
 }
 
 int x10Event(int n) {
-    ChildProcess sim({kBin + "/cm11a-sim", "--poll-interval", "1000"});
+    ChildProcess sim({kBin + "/cm11a-sim", "--instant", "--poll-interval", "1000"});
     std::string line = sim.waitFor("device ", 10000);
     if (line.empty()) return 1;
     setenv("KVQ_PORT_COM1", line.substr(7).c_str(), 1);

@@ -35,8 +35,9 @@ long long elapsedMs(std::chrono::steady_clock::time_point since) {
 // cm11a-sim on its own pseudo-terminal.
 struct Simulator {
     Simulator() {
-        child = std::make_unique<ChildProcess>(std::vector<std::string>{
-            std::string(KVQ_BIN_DIR) + "/cm11a-sim", "--poll-interval", "300", "--exit-on-eof"});
+        child = std::make_unique<ChildProcess>(
+            std::vector<std::string>{std::string(KVQ_BIN_DIR) + "/cm11a-sim", "--instant",
+                                     "--poll-interval", "300", "--exit-on-eof"});
         std::string line = child->waitFor("device ", 10000);
         if (line.rfind("device ", 0) == 0) device = line.substr(7);
     }

@@ -192,8 +192,9 @@ bool x10Cycle(ChildProcess* sim, bool report) {
 
 struct Simulator {
     Simulator() {
-        child = std::make_unique<ChildProcess>(std::vector<std::string>{
-            std::string(KVQ_BIN_DIR) + "/cm11a-sim", "--poll-interval", "100", "--exit-on-eof"});
+        child = std::make_unique<ChildProcess>(
+            std::vector<std::string>{std::string(KVQ_BIN_DIR) + "/cm11a-sim", "--instant",
+                                     "--poll-interval", "100", "--exit-on-eof"});
         std::string line = child->waitFor("device ", 10000);
         if (line.rfind("device ", 0) == 0) device = line.substr(7);
     }

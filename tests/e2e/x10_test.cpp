@@ -26,8 +26,9 @@ std::string eventPath(const std::string& house, int unit, const char* event) {
 
 struct X10 : ::testing::Test {
     void SetUp() override {
-        sim = std::make_unique<ChildProcess>(std::vector<std::string>{
-            std::string(KVQ_BIN_DIR) + "/cm11a-sim", "--poll-interval", "300", "--exit-on-eof"});
+        sim = std::make_unique<ChildProcess>(
+            std::vector<std::string>{std::string(KVQ_BIN_DIR) + "/cm11a-sim", "--instant",
+                                     "--poll-interval", "300", "--exit-on-eof"});
         ASSERT_TRUE(sim->started());
         std::string line = sim->waitFor("device ", 10000);
         ASSERT_EQ(line.rfind("device ", 0), 0u) << line;

@@ -99,6 +99,7 @@ struct Sim {
 
     static std::vector<std::string> withProgram(std::vector<std::string> args) {
         args.insert(args.begin(), "--exit-on-eof");
+        args.insert(args.begin(), "--instant"); // a test may pace it again with --mains
         args.insert(args.begin(), kSim);
         return args;
     }
@@ -163,6 +164,35 @@ TEST(Cm11aSim, AddressHeaderWithDimFieldIsAnAddress) {
     t.transact({0x0C, 0xA1});
     t.transact({0x06, 0xA3});
     EXPECT_TRUE(sim.logs("D5 OFF put on the power line"));
+}
+
+// At mains pace the ready byte comes when the frame has been on the power line
+// for 25 cycles; a byte from the computer meanwhile, or instead of the ack
+// after a correct checksum, is a protocol error that status counts, as it
+// counts a frame put on the line twice in a row.
+TEST(Cm11aSim, MainsPaceAndProtocolErrors) {
+    for (auto [hz, ms] : {std::pair<const char*, long long>{"60", 421}, {"50", 504}}) {
+        Sim sim({"--mains", hz});
+        ASSERT_TRUE(sim.ready());
+        Terminal& t = sim.term();
+        EXPECT_EQ(t.exchange({0x04, 0x66}), Bytes{0x6A});
+        long long acked = ChildProcess::now();
+        t.send({0x00});
+        EXPECT_EQ(t.read(1, 300), Bytes{}) << hz << " Hz: not before the frame is on the line";
+        EXPECT_EQ(t.read(1, 2000), Bytes{0x55});
+        EXPECT_NEAR(ChildProcess::now() - acked, ms, 60) << hz << " Hz";
+
+        EXPECT_EQ(t.exchange({0x04, 0x66}), Bytes{0x6A}); // the same address again
+        t.send({0x00});
+        EXPECT_EQ(t.read(1, 300), Bytes{}) << hz << " Hz";
+        t.send({0x06}); // the function frame, while the address is on the line
+        EXPECT_EQ(t.read(1, 2000), Bytes{0x55});
+        EXPECT_EQ(t.exchange({0x06, 0x62}), Bytes{0x68});
+        t.send({0x06}); // instead of the ack
+        EXPECT_TRUE(sim.logs("protocol error: instead of the ack"));
+        sim.command("status");
+        EXPECT_TRUE(sim.logs("status: 2 protocol errors, 1 duplicate frames")) << hz << " Hz";
+    }
 }
 
 TEST(Cm11aSim, ReportPollsUntilAnsweredThenUploads) {

@@ -99,7 +99,7 @@ int count(const std::vector<std::string>& events, const std::string& prefix) {
 
 struct Simulator {
     Simulator()
-        : child({std::string(KVQ_BIN_DIR) + "/cm11a-sim", "--link", portLink("com1"),
+        : child({std::string(KVQ_BIN_DIR) + "/cm11a-sim", "--link", portLink("com1"), "--instant",
                  "--poll-interval", "200", "--exit-on-eof"}) {
         std::string line = child.waitFor("device ", 10000);
         ok = line.rfind("device ", 0) == 0;

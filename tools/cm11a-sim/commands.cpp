@@ -93,7 +93,8 @@ const char* commandHelp() {
            "  silent on|off             answer nothing and send nothing while on\n"
            "  garbage HEX...            send these bytes now\n"
            "  cancel                    drop queued reports and clock requests\n"
-           "  status                    log the state of every module switched so far\n"
+           "  status                    log the state of every module switched so far, then the\n"
+           "                            protocol errors and duplicate frames counted so far\n"
            "  hangup                    close the line (the master side of the terminal)\n"
            "  help                      print this summary on standard error\n"
            "  quit                      exit\n";

@@ -110,8 +110,17 @@ void Controller::receiveByte(uint8_t byte, long long now) {
         break;
     case State::AwaitingAck:
         if (byte == kAck) {
-            acknowledge();
-            state_ = State::Idle;
+            acknowledge(now);
+        } else if (frameValid_) {
+            // The checksum was right: only the acknowledgement may come now.
+            protocolError({byte}, "instead of the ack after a correct checksum");
+            if (isHeader(byte)) {
+                frame_[0] = byte;
+                state_ = State::FrameStarted;
+                deadline_ = now + timing_.frameTimeoutMs;
+            } else {
+                state_ = State::Idle;
+            }
         } else if (isHeader(byte)) {
             // The plug-in sends the whole frame again after a wrong checksum.
             frame_[0] = byte;
@@ -121,6 +130,9 @@ void Controller::receiveByte(uint8_t byte, long long now) {
             ignore(byte, "unexpected instead of the ack: frame dropped");
             state_ = State::Idle;
         }
+        break;
+    case State::OnPowerLine:
+        protocolError({byte}, "while the frame is on the power line");
         break;
     case State::Polling:
         if (skipNext_) {
@@ -184,14 +196,35 @@ void Controller::completeFrame(uint8_t second, long long now) {
     deadline_ = now + timing_.frameTimeoutMs;
 }
 
-void Controller::acknowledge() {
+void Controller::acknowledge(long long now) {
     log_.bytes("rx", {kAck}, "ack");
+    state_ = State::Idle;
     if (!frameValid_) {
         log_.note("fault", "ack after a wrong checksum: frame dropped");
         return;
     }
+    if (timing_.mainsHz == 0) {
+        sendReady();
+        return;
+    }
+    state_ = State::OnPowerLine;
+    deadline_ = now + readyDelayMs(timing_.mainsHz);
+}
+
+void Controller::sendReady() {
     if (send({kReady})) log_.bytes("tx", {kReady}, "ready");
+    std::vector<uint8_t> frame{frame_[0], frame_[1]};
+    if (frame == lastFrame_) {
+        ++duplicateFrames_;
+        log_.note("protocol", "duplicate frame " + hexBytes(frame) + " put on the power line");
+    }
+    lastFrame_ = frame;
     putOnPowerLine(frame_[0], frame_[1]);
+}
+
+void Controller::protocolError(const std::vector<uint8_t>& bytes, const std::string& why) {
+    ++protocolErrors_;
+    log_.bytes("rx", bytes, "protocol error: " + why);
 }
 
 void Controller::putOnPowerLine(uint8_t header, uint8_t data) {
@@ -316,6 +349,12 @@ void Controller::tick(long long now) {
             state_ = State::Idle;
         }
         break;
+    case State::OnPowerLine:
+        if (now >= deadline_) {
+            state_ = State::Idle;
+            sendReady();
+        }
+        break;
     case State::Polling:
         if (now >= nextPoll_) {
             if (timing_.pollLimit > 0 && polls_ >= timing_.pollLimit) {
@@ -370,7 +409,8 @@ void Controller::failNextChecksums(int count) {
 void Controller::setSilent(bool silent) {
     if (silent == silent_) return;
     if (silent) {
-        if (state_ == State::FrameStarted || state_ == State::AwaitingAck)
+        if (state_ == State::FrameStarted || state_ == State::AwaitingAck ||
+            state_ == State::OnPowerLine)
             log_.note("fault", "exchange abandoned: line silent");
         state_ = State::Idle; // a poll or clock request stays queued and starts again
         skipNext_ = false;
@@ -391,6 +431,15 @@ void Controller::cancelRequests() {
 }
 
 void Controller::reportStatus() {
+    reportModules();
+    log_.note("status",
+              "status: " + std::to_string(protocolErrors_) + " protocol errors, " +
+                  std::to_string(duplicateFrames_) + " duplicate frames",
+              {{"protocolErrors", std::to_string(protocolErrors_), true},
+               {"duplicateFrames", std::to_string(duplicateFrames_), true}});
+}
+
+void Controller::reportModules() {
     if (modules_.empty()) {
         log_.note("status", "status: no module switched");
         return;

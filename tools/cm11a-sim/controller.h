@@ -22,7 +22,22 @@ struct Timing {
     int pollLimit = 0;         // polls before a report is dropped; 0: poll until answered
     int clockTimeoutMs = 3000; // for the whole 7-byte clock answer
     int frameTimeoutMs = 1000; // for the second byte of a frame and for its acknowledgement
+    // The ready byte comes once the frame has been on the power line: sent twice
+    // (11 mains cycles each) and followed by a 3-cycle gap, 25 cycles in all.
+    // 0: at once, as an instant controller would.
+    int mainsHz = 60;
 };
+
+constexpr int kFrameCycles = 25;
+
+// Milliseconds from the computer's ack to the ready byte at this mains
+// frequency (0: at once): the frame's 25 cycles on the power line, and the ack
+// and the ready byte on the 4800-baud line (10 bits each), which a
+// pseudo-terminal does not take time for.
+inline int readyDelayMs(int mainsHz) {
+    if (mainsHz <= 0) return 0;
+    return static_cast<int>(kFrameCycles * 1000.0 / mainsHz + 2 * 10 * 1000.0 / 4800 + 0.5);
+}
 
 class Controller {
 public:
@@ -58,7 +73,7 @@ public:
     bool isHungUp() const { return hungUp_; }
 
 private:
-    enum class State { Idle, FrameStarted, AwaitingAck, Polling, AwaitingClock };
+    enum class State { Idle, FrameStarted, AwaitingAck, OnPowerLine, Polling, AwaitingClock };
 
     struct Request {
         bool clock = false;
@@ -70,9 +85,12 @@ private:
         bool afterFunction = false;     // the next address starts a new list
     };
 
+    void reportModules();
     void receiveByte(uint8_t byte, long long now);
     void completeFrame(uint8_t second, long long now);
-    void acknowledge();
+    void acknowledge(long long now);
+    void sendReady();
+    void protocolError(const std::vector<uint8_t>& bytes, const std::string& why);
     void putOnPowerLine(uint8_t header, uint8_t data);
     void sendPoll(long long now);
     void finishClock();
@@ -98,6 +116,10 @@ private:
     int polls_ = 0;
     bool skipNext_ = false; // the next byte is the data byte of an ignored frame
     std::vector<uint8_t> clockAnswer_;
+
+    int protocolErrors_ = 0;
+    int duplicateFrames_ = 0;        // a frame put on the power line twice in a row
+    std::vector<uint8_t> lastFrame_; // the last frame put on the power line
 
     House houses_[16];
     std::map<uint8_t, bool> modules_; // address byte -> on

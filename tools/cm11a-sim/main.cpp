@@ -69,6 +69,13 @@ void usage(std::FILE* out) {
         "  --clock-timeout MS     time allowed for the 7-byte clock answer (default 3000)\n"
         "  --frame-timeout MS     time allowed for a frame's second byte and its ack\n"
         "                         (default 1000)\n"
+        "  --mains HZ             the mains frequency, 60 (default) or 50: the ready byte comes\n"
+        "                         when the frame has been on the power line, sent twice (11\n"
+        "                         cycles each) and followed by a 3-cycle gap: 25 cycles, and\n"
+        "                         the ack and the ready byte at 4800 baud: 421 ms after the ack\n"
+        "                         at 60 Hz, 504 ms at 50 Hz; meanwhile a poll or clock request\n"
+        "                         waits, and any byte from the computer is a protocol error\n"
+        "  --instant              the ready byte at once, as today's tests like it\n"
         "  --exit-on-eof          exit when standard input ends\n"
         "  --help                 print this help and exit\n"
         "\n",
@@ -131,6 +138,13 @@ Options parseOptions(int argc, char** argv) {
             o.timing.pollLimit = parseMs(arg, next(), 0, 1000000);
         } else if (arg == "--clock-timeout") {
             o.timing.clockTimeoutMs = parseMs(arg, next(), 10, 600000);
+        } else if (arg == "--mains") {
+            std::string hz = next();
+            if (hz != "60" && hz != "50") fail(2, "--mains needs 60 or 50, not '" + hz + "'");
+            o.timing.mainsHz = std::stoi(hz);
+        } else if (arg == "--instant") {
+            flag();
+            o.timing.mainsHz = 0;
         } else if (arg == "--frame-timeout") {
             o.timing.frameTimeoutMs = parseMs(arg, next(), 10, 600000);
         } else {

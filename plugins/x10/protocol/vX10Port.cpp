@@ -101,7 +101,12 @@ int32_t vX10Port::transact(const uint8_t* frame, uint32_t length) {
         } else if (reply == sum) {
             uint8_t answer = kX10Ack;
             write(&answer, 1);
-            read(&answer, 1);
+            // The ready byte comes once the frame has been on the power line:
+            // about 0.42 s at 60 Hz and 0.5 s at 50 Hz, so it may miss one read.
+            // Read once more then, or the late byte would be taken for the next
+            // frame's checksum and that frame sent twice.
+            for (int reads = 0; reads < kReadyReads && answer == 0; ++reads)
+                read(&answer, 1);
             // A controller that sends no ready byte has taken the frame all the same.
             return answer == kX10Ready || answer == 0 ? 1 : 0;
         }

@@ -19,6 +19,10 @@ public:
     static constexpr int kAttempts = 10;
     // Reads of the size byte after a poll answer before the poll is abandoned.
     static constexpr int kPollReads = 10;
+    // Reads of at most 500 ms for the ready byte after an acknowledgement: two,
+    // so that a controller on 50 Hz mains is waited for and a silent one given
+    // up after a second.
+    static constexpr int kReadyReads = 2;
     // The upload buffer: a size byte of up to 255 (mask and data bytes) fits.
     static constexpr uint32_t kUploadBufferSize = 256;
     static constexpr uint32_t kClockReplyWaitMs = 1000;
