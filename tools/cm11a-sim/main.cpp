@@ -75,7 +75,7 @@ void usage(std::FILE* out) {
         "                         the ack and the ready byte at 4800 baud: 421 ms after the ack\n"
         "                         at 60 Hz, 504 ms at 50 Hz; meanwhile a poll or clock request\n"
         "                         waits, and any byte from the computer is a protocol error\n"
-        "  --instant              the ready byte at once, as today's tests like it\n"
+        "  --instant              the ready byte at once (for fast tests)\n"
         "  --exit-on-eof          exit when standard input ends\n"
         "  --help                 print this help and exit\n"
         "\n",
