@@ -22,6 +22,7 @@ median and the range over the samples:
                  both read by this script as they are printed
 """
 import argparse
+import json
 import os
 import selectors
 import statistics
@@ -41,7 +42,7 @@ def fail(text):
 
 
 class Lines:
-    """The lines of several pipes, as they come, with the time each was read."""
+    """The JSON lines of several pipes, as they come, each as (pipe, object, time read)."""
 
     def __init__(self):
         self.selector = selectors.DefaultSelector()
@@ -53,14 +54,19 @@ class Lines:
         self.buffers[name] = b""
 
     def next(self, timeout):
-        """(name, line, time) of the next line, or None when the time runs out."""
+        """(name, object, time) of the next line, or None when the time runs out; a line
+        that is not a JSON object (Wine's own messages) comes as an empty one."""
         end = time.monotonic() + timeout
         while True:
             for name, buffered in self.buffers.items():
                 if b"\n" in buffered:
                     line, rest = buffered.split(b"\n", 1)
                     self.buffers[name] = rest
-                    return name, line.decode(errors="replace"), time.monotonic()
+                    try:
+                        record = json.loads(line)
+                    except ValueError:
+                        record = {}
+                    return name, record if isinstance(record, dict) else {}, time.monotonic()
             left = end - time.monotonic()
             if left <= 0:
                 return None
@@ -71,7 +77,8 @@ class Lines:
                 else:
                     self.selector.unregister(key.fileobj)
 
-    def until(self, name, needle, timeout, seen=None):
+    def until(self, name, key, value, timeout, seen=None):
+        """The next line of pipe `name` whose field `key` is `value`."""
         end = time.monotonic() + timeout
         while time.monotonic() < end:
             got = self.next(end - time.monotonic())
@@ -79,17 +86,9 @@ class Lines:
                 break
             if seen is not None:
                 seen.append(got)
-            if got[0] == name and needle in got[1]:
+            if got[0] == name and got[1].get(key) == value:
                 return got
-        fail("no %r from %s within %d s" % (needle, name, timeout))
-
-
-def field(line, name):
-    at = line.find('"%s":' % name)
-    if at < 0:
-        return None
-    value = line[at + len(name) + 3:].split(",")[0].split("}")[0].strip('"')
-    return value
+        fail("no %s %r from %s within %d s" % (key, value, name, timeout))
 
 
 def summary(values, unit="ms"):
@@ -115,7 +114,7 @@ def main():
                            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     lines = Lines()
     lines.watch("sim", sim.stdout)
-    lines.until("sim", '"event":"device"', 10)
+    lines.until("sim", "event", "device", 10)
 
     env = dict(os.environ)
     invokes = []
@@ -145,8 +144,8 @@ def main():
     seen = []
     blocked = []
     while len(blocked) < args.commands:
-        _, line, _ = lines.until("host", '"event":"result"', 120, seen)
-        blocked.append(float(field(line, "ms")))
+        _, record, _ = lines.until("host", "event", "result", 120, seen)
+        blocked.append(float(record["ms"]))
     walls = []
     start = None
     function = False
@@ -155,16 +154,16 @@ def main():
         if more is None:
             break
         seen.append(more)
-    for name, line, _ in seen:
+    for name, record, _ in seen:
         if name != "sim":
             continue
-        data, when = field(line, "bytes") or "", int(field(line, "ms") or 0)
-        if '"event":"rx"' in line and len(data.split()) == 2:
+        data, when = record.get("bytes", ""), record.get("ms", 0)
+        if record.get("event") == "rx" and len(data.split()) == 2:
             header = int(data.split()[0], 16)
             function = header & 0x02 != 0
             if not function and start is None:
                 start = when
-        elif '"event":"tx"' in line and data == "55" and function and start is not None:
+        elif record.get("event") == "tx" and data == "55" and function and start is not None:
             walls.append(when - start)
             start = None
 
@@ -173,8 +172,8 @@ def main():
     for i in range(args.reports):
         sim.stdin.write(b"report A1 A-ON\n" if i % 2 else b"report B2 B-OFF\n")
         sim.stdin.flush()
-        _, _, polled = lines.until("sim", '"text":"poll"', 10)
-        _, _, fired = lines.until("host", '"event":"fired"', 10)
+        _, _, polled = lines.until("sim", "text", "poll", 10)
+        _, _, fired = lines.until("host", "event", "fired", 10)
         latencies.append((fired - polled) * 1000)
         time.sleep(0.05)
 

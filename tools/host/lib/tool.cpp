@@ -24,6 +24,16 @@ void onInterrupt(int) {
 
 constexpr uint32_t kSliceMs = 200; // the watch loop looks at Ctrl+C and progress this often
 
+using SteadyClock = std::chrono::steady_clock;
+
+double msBetween(SteadyClock::time_point from, SteadyClock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+double msSince(SteadyClock::time_point from) {
+    return msBetween(from, SteadyClock::now());
+}
+
 std::string secondsText(double seconds) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%g", seconds);
@@ -67,7 +77,7 @@ private:
         if (message != plat::kWmTimer || !self)
             return plat::defWindowProc(w, message, wParam, lParam);
         auto now = std::chrono::steady_clock::now();
-        double gap = std::chrono::duration<double, std::milli>(now - self->last_).count();
+        double gap = msBetween(self->last_, now);
         self->longest_ = std::max(self->longest_, gap - kPeriodMs);
         self->last_ = now;
         ++self->ticks_;
@@ -220,9 +230,7 @@ private:
     void timedCommand(Handle node, uint64_t code, uint32_t w1) {
         auto start = std::chrono::steady_clock::now();
         int64_t value = p_.command(node, code, w1);
-        double ms =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count();
+        double ms = msSince(start);
         showCalls(Show::Reports);
         result(node, code, value, ms);
     }
@@ -404,9 +412,7 @@ private:
         plat::processResources(&loaded_, 0);
         auto detachStart = std::chrono::steady_clock::now();
         p->detach();
-        detachMs_ = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                              detachStart)
-                        .count();
+        detachMs_ = msSince(detachStart);
         longestDetachMs_ = std::max(longestDetachMs_, detachMs_);
         if (fired) {
             for (const Call& c : p->calls())
