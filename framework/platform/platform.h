@@ -191,20 +191,39 @@ KVQ_PLATFORM_API bool serialPurge(Handle port, uint32_t flags);
 KVQ_PLATFORM_API bool serialSetTimeouts(Handle port, const SerialTimeouts* timeouts);
 KVQ_PLATFORM_API bool serialSetState(Handle port, const LineSettings* settings);
 KVQ_PLATFORM_API bool serialEscape(Handle port, uint32_t function);
-// Reads `count` bytes; 1 when the request completed (maybe with fewer bytes, after
-// the device's own timeouts), 0 on failure or when `timeoutMs` passed first. A timed-out
-// request is cancelled before the call returns: it never writes into `buffer` afterwards.
-KVQ_PLATFORM_API int serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs);
-// Writes `count` bytes and waits for completion; 1 on success.
-KVQ_PLATFORM_API int serialWrite(Handle port, const void* buffer, uint32_t count);
+
+// What a read or a write came to.
+enum SerialTransfer : int {
+    kTransferFailed = -1,  // the device failed (gone, broken) or the handle is no device
+    kTransferTimedOut = 0, // the time limit passed first; nothing was transferred
+    kTransferDone = 1,     // completed, maybe with fewer bytes (the device's own timeouts)
+};
+// Reads at most `count` bytes; *transferred (when given) receives how many came.
+// A request that runs out of `timeoutMs` is cancelled before the call returns:
+// it never writes into `buffer` afterwards. A request that the device would not
+// even let go of when cancelled is abandoned to a private buffer and counts as
+// a failed device.
+KVQ_PLATFORM_API int serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs,
+                                uint32_t* transferred = nullptr);
+// Writes `count` bytes and waits for completion, at most `timeoutMs` (the
+// device's own write timeouts normally end it first); a write that does not
+// complete in that time counts as a failed device.
+KVQ_PLATFORM_API int serialWrite(Handle port, const void* buffer, uint32_t count,
+                                 uint32_t timeoutMs);
 
 // The watcher's wait object (one per watch loop); null on failure.
 KVQ_PLATFORM_API Handle createWaitObject();
 KVQ_PLATFORM_API void closeWaitObject(Handle waitObject);
+// Thread-safe: ends the event wait pending on this object, and every later
+// one, with kWaitStopped, whatever the device does. Some drivers keep an event
+// wait pending after their device was pulled out, even when the event mask
+// changes or the handle is closed; a stop never depends on them.
+KVQ_PLATFORM_API void stopWaiting(Handle waitObject);
 enum SerialWaitResult : int {
-    kWaitFailed = 0,    // error, or the device was closed
+    kWaitFailed = 0,    // the device failed, or the handle is no device
     kWaitImmediate = 1, // completed at once; *mask holds the events
     kWaitCompleted = 2, // was pending and completed later
+    kWaitStopped = 3,   // stopWaiting was called
 };
 // Waits for one of the masked events (received data, ring). Setting the mask
 // meanwhile completes the wait (kWaitCompleted, *mask 0), as on Windows.
@@ -227,12 +246,15 @@ KVQ_PLATFORM_API bool inputEnded();
 // that checks that a plug-in gives back everything it took. Windows cannot
 // list timers: there, `timers` counts the timer messages that arrive within
 // `timerWaitMs` (they are taken from the queue, not dispatched), and a field
-// the system will not tell is -1.
+// the system will not tell is -1. `userObjects` and `privateKiB` are for a
+// long run that must not grow.
 struct ProcessResources {
     int handles;
     int threads;
     int windows;
     int timers;
+    int userObjects; // window-system objects of the process (USER objects); -1 if unknown
+    int privateKiB;  // private memory committed by the process, in KiB; -1 if unknown
 };
 KVQ_PLATFORM_API void processResources(ProcessResources* resources, uint32_t timerWaitMs);
 // Dispatches posted messages and due timers of the calling thread's windows,

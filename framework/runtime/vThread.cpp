@@ -45,22 +45,26 @@ void vThread::signalStop() {
     }
 }
 
-void vThread::stop() {
+bool vThread::stop() {
     signalStop();
-    if (threadHandle == nullptr) return;
-    // A worker that destroys its own object must not wait for itself. An idle
-    // worker that did not end in time may only have been starved of the
-    // processor: it gets normal priority and a second chance, so that it does
-    // not go on running under an object that is about to be freed.
-    if (plat::currentThreadId() != threadId && !plat::waitThread(threadHandle, kStopWaitMs)) {
+    if (threadHandle == nullptr) return true;
+    bool ended = true;
+    // A worker that destroys its own object must not wait for itself.
+    if (plat::currentThreadId() != threadId) {
+        // The worker's last steps run at the priority of the thread that waits
+        // for them: on a busy machine an idle worker would not be scheduled in
+        // time. One that still has not ended gets a second, longer chance, so
+        // that it does not go on running under an object about to be freed.
         plat::setThreadPriority(threadHandle, plat::kThreadPriorityNormal);
-        plat::waitThread(threadHandle, kStarvedWaitMs);
+        ended = plat::waitThread(threadHandle, kStopWaitMs) ||
+                plat::waitThread(threadHandle, kStarvedWaitMs);
     }
     plat::closeThread(threadHandle);
     plat::closeMutex(mutex);
     threadHandle = nullptr;
     mutex = nullptr;
     onStopped();
+    return ended;
 }
 
 void vThread::lock() {

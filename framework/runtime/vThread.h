@@ -1,7 +1,8 @@
 // vThread: the base of work that runs beside the host's thread. A derived
 // class overrides `run` with a loop that lasts while `running` is set; `start`
 // creates the worker (64 KiB stack, the given priority) and its mutex, `stop`
-// clears `running` under the mutex and waits at most 2000 ms for the worker.
+// clears `running` under the mutex, gives the worker normal priority for its
+// last steps and waits at most 2000 ms for it (then once more, longer).
 // The mutex guards `running` and whatever the worker shares with the host's
 // thread; it is held only for the few instructions that touch that state.
 #pragma once
@@ -31,7 +32,9 @@ public:
     // Clears `running` under the mutex: the first step of `stop`, alone, for an
     // owner that must wake the worker from a device wait before it waits for it.
     void signalStop();
-    void stop();
+    // Stops the worker; false when it was still running after every wait, and
+    // so may still use what it shares with its owner.
+    bool stop();
 
     void lock();
     void unlock();

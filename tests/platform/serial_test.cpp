@@ -155,8 +155,22 @@ TEST_F(PlatformSerial, ReadOnASilentLineGivesUpAfterTheLimitAndLeavesTheBuffer) 
     EXPECT_EQ(buffer[0], 0xAB);
 
     // A handle that is not open fails at once.
-    EXPECT_EQ(plat::serialRead(nullptr, buffer, 1, 500), 0);
-    EXPECT_EQ(plat::serialWrite(nullptr, buffer, 1), 0);
+    EXPECT_EQ(plat::serialRead(nullptr, buffer, 1, 500), plat::kTransferFailed);
+    EXPECT_EQ(plat::serialWrite(nullptr, buffer, 1, 500), plat::kTransferFailed);
+
+    // A device that goes away (the other end hangs up) is a failure, not a
+    // silence: reads and writes say so at once, and a byte that came is counted.
+    toDevice("\x5A", 1);
+    uint32_t got = 0;
+    EXPECT_EQ(plat::serialRead(port, buffer, 1, 500, &got), plat::kTransferDone);
+    EXPECT_EQ(got, 1u);
+    ::close(master);
+    master = -1;
+    start = steady_clock::now();
+    EXPECT_EQ(plat::serialRead(port, buffer, 1, 500, &got), plat::kTransferFailed);
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(plat::serialWrite(port, buffer, 1, 500), plat::kTransferFailed);
+    EXPECT_LT(msSince(start), 450);
 }
 
 TEST_F(PlatformSerial, ReadCompletesShortAfterTheDevicesIntervalTimeout) {
@@ -200,7 +214,7 @@ TEST_F(PlatformSerial, EveryByteValuePassesBothWaysUnchanged) {
     for (int i = 0; i < 256; ++i)
         all[i] = static_cast<uint8_t>(i);
 
-    EXPECT_EQ(plat::serialWrite(port, all.data(), 256), 1);
+    EXPECT_EQ(plat::serialWrite(port, all.data(), 256, 10000), 1);
     EXPECT_EQ(fromDevice(256), all);
 
     toDevice(all.data(), all.size());
@@ -378,14 +392,37 @@ TEST_F(PlatformSerial, ClosingWakesABlockedWaitAndTheDeviceCanBeReopenedAtOnce) 
     EXPECT_EQ(result.load(), plat::kWaitCompleted);
     EXPECT_EQ(events.load(), 0u);
     EXPECT_EQ(plat::serialWaitEvent(port, wait, &mask), plat::kWaitFailed);
+
+    // A driver that keeps its wait pending after its device was pulled out
+    // ends it for neither a new mask nor a close: only a stop ends it, and
+    // every later wait on the object.
+    EXPECT_TRUE(plat::serialSetMask(port, plat::kEvRxChar));
+    plat::testing::stubbornEventWaits(true);
+    result = -1;
+    std::thread stubborn([&] {
+        uint32_t m = 0;
+        result = plat::serialWaitEvent(port, wait, &m);
+    });
+    std::this_thread::sleep_for(milliseconds(30));
+    plat::serialSetMask(port, 0);
+    plat::serialClose(port);
+    closing = port;
+    port = nullptr;
+    std::this_thread::sleep_for(milliseconds(100));
+    EXPECT_EQ(result.load(), -1) << "ended by the mask or the close";
+    plat::stopWaiting(wait);
+    stubborn.join();
+    plat::testing::stubbornEventWaits(false);
+    EXPECT_EQ(result.load(), plat::kWaitStopped);
+    EXPECT_EQ(plat::serialWaitEvent(closing, wait, &mask), plat::kWaitStopped);
     plat::closeWaitObject(wait);
 }
 
 TEST_F(PlatformSerial, WritesReachTheOtherEnd) {
     openConfigured();
-    EXPECT_EQ(plat::serialWrite(port, "\x04\x66", 2), 1);
+    EXPECT_EQ(plat::serialWrite(port, "\x04\x66", 2, 1000), 1);
     EXPECT_EQ(fromDevice(2), (std::vector<uint8_t>{0x04, 0x66}));
-    EXPECT_EQ(plat::serialWrite(port, "", 0), 1);
+    EXPECT_EQ(plat::serialWrite(port, "", 0, 1000), 1);
 }
 
 } // namespace

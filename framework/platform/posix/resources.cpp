@@ -27,6 +27,8 @@ void processResources(ProcessResources* resources, uint32_t) {
     resources->threads = entriesOf("/proc/self/task");
     resources->windows = testing::liveWindows();
     resources->timers = testing::liveTimers();
+    resources->userObjects = -1;
+    resources->privateKiB = -1;
 }
 
 } // namespace plat

@@ -13,6 +13,9 @@
 // still unread. So a watcher that waits again before the host has read the
 // data blocks instead of spinning, and no arrival goes unreported.
 //
+// A wait object carries an eventfd of its own that stopWaiting raises, so a
+// watcher can always be ended, whatever the device does.
+//
 // serialClose wakes a waiting thread through the device's eventfd and gives
 // the device itself up at once (its descriptor number stays reserved, pointing
 // at /dev/null, until the last user lets go), so the port can be reopened
@@ -67,6 +70,7 @@ struct Device {
     int wakeFd = -1; // readable once the device is closed
     int maskFd = -1; // readable after the event mask changed, until a wait takes it
     std::atomic<bool> closed{false};
+    std::atomic<bool> hungUp{false}; // the other end has gone: no event will come any more
     std::atomic<uint32_t> maskChanges{0};
     Identity identity;
 
@@ -87,13 +91,17 @@ struct Device {
 
 struct WaitRecord {
     int epollFd = -1;
+    int stopFd = -1; // readable once stopWaiting was called
+    std::atomic<bool> stopped{false};
     std::mutex inUse;
     ~WaitRecord() {
         if (epollFd >= 0) ::close(epollFd);
+        if (stopFd >= 0) ::close(stopFd);
     }
 };
 
 std::atomic<bool> waitObjectCreationFails{false};
+std::atomic<bool> waitsAreStubborn{false};
 
 detail::HandleTable<Device>& devices() {
     static auto* table = new detail::HandleTable<Device>(detail::HandleKind::serial);
@@ -430,10 +438,12 @@ bool serialEscape(Handle port, uint32_t function) {
     }
 }
 
-int serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs) {
+int serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs,
+               uint32_t* transferred) {
+    if (transferred) *transferred = 0;
     std::shared_ptr<Device> device = devices().find(port);
-    if (!device || (!buffer && count)) return 0;
-    if (count == 0) return 1;
+    if (!device || (!buffer && count)) return kTransferFailed;
+    if (count == 0) return kTransferDone;
     SerialTimeouts t;
     {
         std::lock_guard<std::mutex> guard(device->lock);
@@ -473,38 +483,40 @@ int serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs) {
     Clock::time_point lastByte = start;
     bool hungUp = false;
     for (;;) {
-        if (device->closed.load()) return 0;
+        if (device->closed.load()) return kTransferFailed;
         ssize_t n = readAvailable(*device, received.get() + done, count - done);
-        if (n < 0) return 0;
+        if (n < 0) return kTransferFailed;
         if (n > 0) {
             done += static_cast<uint32_t>(n);
             lastByte = Clock::now();
         } else if (hungUp) {
-            return 0; // the other end is gone and nothing more will come
+            return kTransferFailed; // the other end is gone and nothing more will come
         }
         if (done == count || atOnce || (firstByteEnds && done > 0)) break;
         Clock::time_point now = Clock::now();
         if (hasTotal && now >= total) break;
         Clock::time_point gap = lastByte + std::chrono::milliseconds(t.readInterval);
         if (useInterval && done > 0 && now >= gap) break;
-        if (hasLimit && now >= limit) return 0;
+        if (hasLimit && now >= limit) return kTransferTimedOut;
 
         Clock::time_point wake = Clock::time_point::max();
         if (hasLimit) wake = std::min(wake, limit);
         if (hasTotal) wake = std::min(wake, total);
         if (useInterval && done > 0) wake = std::min(wake, gap);
         int ready = waitReady(*device, POLLIN, wake == Clock::time_point::max() ? nullptr : &wake);
-        if (ready < 0) return 0;
+        if (ready < 0) return kTransferFailed;
         if (ready & (POLLHUP | POLLERR | POLLNVAL)) hungUp = true;
     }
     std::memcpy(buffer, received.get(), done);
-    return 1;
+    if (transferred) *transferred = done;
+    return kTransferDone;
 }
 
-int serialWrite(Handle port, const void* buffer, uint32_t count) {
+int serialWrite(Handle port, const void* buffer, uint32_t count, uint32_t timeoutMs) {
     std::shared_ptr<Device> device = devices().find(port);
-    if (!device || (!buffer && count)) return 0;
-    if (count == 0) return 1;
+    if (!device || (!buffer && count)) return kTransferFailed;
+    if (count == 0) return kTransferDone;
+    const Clock::time_point limit = Clock::now() + std::chrono::milliseconds(timeoutMs);
     SerialTimeouts t;
     {
         std::lock_guard<std::mutex> guard(device->lock);
@@ -517,28 +529,36 @@ int serialWrite(Handle port, const void* buffer, uint32_t count) {
     const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
     uint32_t done = 0;
     while (done < count) {
-        if (device->closed.load()) return 0;
+        if (device->closed.load()) return kTransferFailed;
         ssize_t n = ::write(device->fd, bytes + done, count - done);
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return 0;
+        if (n < 0 && errno != EAGAIN && errno != EINTR) return kTransferFailed;
         if (n > 0) {
             done += static_cast<uint32_t>(n);
             continue;
         }
         // The output queue is full. Like the system's, a write that runs past its total
-        // timeout completes with what it could send.
-        if (hasTotal && Clock::now() >= total) return 1;
-        int ready = waitReady(*device, POLLOUT, hasTotal ? &total : nullptr);
-        if (ready < 0 || (ready & (POLLERR | POLLNVAL))) return 0;
+        // timeout completes with what it could send; one that outlasts the caller's
+        // limit has a device that no longer takes anything.
+        if (hasTotal && Clock::now() >= total) return kTransferDone;
+        if (Clock::now() >= limit) return kTransferFailed;
+        const Clock::time_point wake = hasTotal ? std::min(total, limit) : limit;
+        int ready = waitReady(*device, POLLOUT, &wake);
+        if (ready < 0 || (ready & (POLLERR | POLLNVAL))) return kTransferFailed;
     }
     tcdrain(device->fd);
-    return 1;
+    return kTransferDone;
 }
 
 Handle createWaitObject() {
     if (waitObjectCreationFails.load()) return nullptr;
     auto record = std::make_shared<WaitRecord>();
     record->epollFd = epoll_create1(EPOLL_CLOEXEC);
-    if (record->epollFd < 0) return nullptr;
+    record->stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (record->epollFd < 0 || record->stopFd < 0) return nullptr;
+    epoll_event stop{};
+    stop.events = EPOLLIN;
+    stop.data.u32 = 3;
+    if (epoll_ctl(record->epollFd, EPOLL_CTL_ADD, record->stopFd, &stop) != 0) return nullptr;
     return waitObjects().add(record);
 }
 
@@ -546,13 +566,25 @@ void closeWaitObject(Handle waitObject) {
     waitObjects().remove(waitObject);
 }
 
+void stopWaiting(Handle waitObject) {
+    std::shared_ptr<WaitRecord> wait = waitObjects().find(waitObject);
+    if (!wait) return;
+    wait->stopped = true;
+    uint64_t one = 1;
+    ssize_t ignored = ::write(wait->stopFd, &one, sizeof one);
+    (void)ignored;
+}
+
 int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
     if (!mask) return kWaitFailed;
     *mask = 0;
-    std::shared_ptr<Device> device = devices().find(port);
     std::shared_ptr<WaitRecord> wait = waitObjects().find(waitObject);
+    if (wait && wait->stopped.load()) return kWaitStopped;
+    std::shared_ptr<Device> device = devices().find(port);
     if (!device || !wait) return kWaitFailed;
     std::lock_guard<std::mutex> busy(wait->inUse);
+    // A stubborn driver: neither a new mask nor closing the device ends the wait.
+    const bool stubborn = waitsAreStubborn.load();
 
     uint32_t wanted;
     bool watchRing;
@@ -578,8 +610,8 @@ int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
     epoll_event masked{};
     masked.events = EPOLLIN;
     masked.data.u32 = 2;
-    if (epoll_ctl(wait->epollFd, EPOLL_CTL_ADD, device->wakeFd, &wake) != 0 ||
-        epoll_ctl(wait->epollFd, EPOLL_CTL_ADD, device->maskFd, &masked) != 0) {
+    if (!stubborn && (epoll_ctl(wait->epollFd, EPOLL_CTL_ADD, device->wakeFd, &wake) != 0 ||
+                      epoll_ctl(wait->epollFd, EPOLL_CTL_ADD, device->maskFd, &masked) != 0)) {
         epoll_ctl(wait->epollFd, EPOLL_CTL_DEL, device->fd, nullptr);
         epoll_ctl(wait->epollFd, EPOLL_CTL_DEL, device->wakeFd, nullptr);
         return kWaitFailed;
@@ -588,8 +620,20 @@ int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
     int result = kWaitFailed;
     bool first = true;
     for (;;) {
-        if (device->closed.load()) break;
-        if (device->maskChanges.load() != maskChanges) {
+        if (wait->stopped.load()) {
+            result = kWaitStopped;
+            break;
+        }
+        if (!stubborn && device->closed.load()) break;
+        if (!stubborn && device->hungUp.load()) {
+            // What came before the hang-up is still reported; then the wait fails.
+            if (uint32_t last = takeEvents(*device, wanted)) {
+                *mask = last;
+                result = first ? kWaitImmediate : kWaitCompleted;
+            }
+            break;
+        }
+        if (!stubborn && device->maskChanges.load() != maskChanges) {
             result = kWaitCompleted; // with no events in the mask
             break;
         }
@@ -600,35 +644,34 @@ int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
             break;
         }
         first = false;
-        epoll_event ready[2];
-        int n = epoll_wait(wait->epollFd, ready, 2, watchRing ? kRingPollMs : -1);
+        epoll_event ready[4];
+        int n = epoll_wait(wait->epollFd, ready, 4, watchRing ? kRingPollMs : -1);
         if (n < 0 && errno != EINTR) break;
         bool stop = false;
         for (int i = 0; i < n; ++i) {
-            if (ready[i].data.u32 == 2) { // the mask changed: taken, then tested above
+            if (ready[i].data.u32 == 3) continue; // stopped: tested above
+            if (ready[i].data.u32 == 2) {         // the mask changed: taken, then tested above
                 uint64_t count = 0;
                 ssize_t ignored = ::read(device->maskFd, &count, sizeof count);
                 (void)ignored;
                 continue;
             }
             if (ready[i].data.u32 == 1) stop = true; // closed
-            // The other end hung up: no input will come; report failure rather than wait.
-            else if (ready[i].events & (EPOLLHUP | EPOLLERR) && !(ready[i].events & EPOLLIN))
-                stop = true;
-        }
-        if (stop) {
-            // Input that came with the hang-up still counts.
-            uint32_t last = device->closed.load() ? 0 : takeEvents(*device, wanted);
-            if (last) {
-                *mask = last;
-                result = kWaitCompleted;
+            // The other end hung up: no input will come; what came before is
+            // reported, then the wait fails rather than wait for nothing. A
+            // stubborn driver goes on waiting, for nothing but a stop.
+            else if (ready[i].events & (EPOLLHUP | EPOLLERR)) {
+                device->hungUp = true;
+                if (stubborn) epoll_ctl(wait->epollFd, EPOLL_CTL_DEL, device->fd, nullptr);
             }
-            break;
         }
+        if (stop) break; // closed
     }
     epoll_ctl(wait->epollFd, EPOLL_CTL_DEL, device->fd, nullptr);
-    epoll_ctl(wait->epollFd, EPOLL_CTL_DEL, device->wakeFd, nullptr);
-    epoll_ctl(wait->epollFd, EPOLL_CTL_DEL, device->maskFd, nullptr);
+    if (!stubborn) {
+        epoll_ctl(wait->epollFd, EPOLL_CTL_DEL, device->wakeFd, nullptr);
+        epoll_ctl(wait->epollFd, EPOLL_CTL_DEL, device->maskFd, nullptr);
+    }
     return result;
 }
 
@@ -657,6 +700,9 @@ bool serialModemStatus(Handle port, uint32_t* status) {
 namespace testing {
 void failWaitObjectCreation(bool fail) {
     waitObjectCreationFails = fail;
+}
+void stubbornEventWaits(bool stubborn) {
+    waitsAreStubborn = stubborn;
 }
 int liveWaitObjects() {
     return waitObjects().live();

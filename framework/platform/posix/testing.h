@@ -30,7 +30,11 @@ KVQ_PLATFORM_API void restoreVersion();
 KVQ_PLATFORM_API void capWaits(uint32_t milliseconds);
 // Waits take their full time again.
 KVQ_PLATFORM_API void uncapWaits();
-// Clears every failure switch, the wait cap and the version override.
+// While set, a serial event wait ends only through stopWaiting or an event:
+// neither a new event mask nor closing the device ends it, as with drivers
+// that keep a wait pending after their device was pulled out.
+KVQ_PLATFORM_API void stubbornEventWaits(bool stubborn);
+// Clears every failure switch, the wait cap, stubborn waits and the version override.
 KVQ_PLATFORM_API void resetSeams();
 
 // Live resources, counted process-wide.

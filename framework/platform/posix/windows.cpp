@@ -452,6 +452,7 @@ void resetSeams() {
     failThreadCreation(false);
     uncapWaits();
     failWaitObjectCreation(false);
+    stubbornEventWaits(false);
     std::lock_guard<std::mutex> guard(state().lock);
     state().failRegistration = false;
     state().failCreation = false;

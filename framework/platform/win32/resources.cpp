@@ -108,6 +108,8 @@ void processResources(ProcessResources* resources, uint32_t timerWaitMs) {
     resources->threads = threadsOfThisProcess();
     resources->windows = windowsOfThisThread();
     resources->timers = timerMessagesWithin(timerWaitMs);
+    resources->userObjects = -1;
+    resources->privateKiB = -1;
 }
 
 } // namespace plat

@@ -1,9 +1,13 @@
 // Serial devices for overlapped use on the Windows communications services.
 //
-// Every read, write and event wait runs on an OVERLAPPED record in the
-// caller's frame. None of them returns while its request could still complete
-// into that frame: a read that runs out of time, and an event wait whose wait
-// fails, are cancelled and their cancellation awaited first.
+// Every read, write and event wait runs on an OVERLAPPED record of its own on
+// the heap, with a private buffer: the caller's frame and buffer are never
+// handed to the driver. A request that runs out of time is cancelled by the
+// thread that issued it (on Windows XP no other thread can) and awaited, but
+// only for a while: a driver whose device was pulled out may keep a request
+// pending until the handle closes. Such a request is abandoned together with
+// its record, which stays allocated, so that its late completion writes into
+// memory nobody uses; the call then reports a failed device.
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -16,37 +20,87 @@ namespace {
 static_assert(sizeof(DCB) == sizeof(LineSettings), "DCB layout");
 static_assert(sizeof(SECURITY_ATTRIBUTES) == 12, "SECURITY_ATTRIBUTES layout");
 
-// Cancels the caller's outstanding requests on the device and waits until this one is
-// finished with its record.
-void cancelAndSettle(HANDLE port, OVERLAPPED* overlapped) {
-    DWORD ignored = 0;
-    CancelIo(port);
-    GetOverlappedResult(port, overlapped, &ignored, TRUE);
+// How long a cancelled request is awaited before it is abandoned.
+constexpr DWORD kSettleMs = 1000;
+
+// One read or write: its record, its event and a private copy of the data.
+struct Request {
+    OVERLAPPED overlapped;
+    HANDLE event;
+    uint32_t count;
+    uint8_t data[1];
+};
+
+Request* newRequest(uint32_t count) {
+    const SIZE_T size = sizeof(Request) + (count > 0 ? count - 1 : 0);
+    auto* request = static_cast<Request*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
+    if (!request) return nullptr;
+    request->event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!request->event) {
+        HeapFree(GetProcessHeap(), 0, request);
+        return nullptr;
+    }
+    request->overlapped.hEvent = request->event;
+    request->count = count;
+    return request;
 }
 
-// ReadFile or WriteFile on a fresh manual-reset event, waiting at most `timeoutMs`.
-int transfer(HANDLE port, void* buffer, uint32_t count, bool reading, DWORD timeoutMs) {
-    if (!port) return 0;
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!event) return 0;
-    OVERLAPPED overlapped;
-    std::memset(&overlapped, 0, sizeof overlapped);
-    overlapped.hEvent = event;
-    BOOL started = reading ? ReadFile(port, buffer, count, nullptr, &overlapped)
-                           : WriteFile(port, buffer, count, nullptr, &overlapped);
-    int result = 0;
-    if (started) {
-        result = 1;
-    } else if (GetLastError() == ERROR_IO_PENDING) {
-        DWORD transferred = 0;
-        if (WaitForSingleObject(event, timeoutMs) == WAIT_OBJECT_0)
-            result = GetOverlappedResult(port, &overlapped, &transferred, FALSE) ? 1 : 0;
-        else
-            cancelAndSettle(port, &overlapped);
+// Frees the record, unless the device still holds it: then only the event
+// handle goes (the system keeps the event object itself for the request).
+void endRequest(Request* request, bool abandoned) {
+    CloseHandle(request->event);
+    if (!abandoned) HeapFree(GetProcessHeap(), 0, request);
+}
+
+// Cancels the calling thread's requests on the device and waits a while for
+// this one to let go of its record; false when it did not.
+bool cancelAndSettle(HANDLE port, HANDLE event) {
+    CancelIo(port);
+    return WaitForSingleObject(event, kSettleMs) == WAIT_OBJECT_0;
+}
+
+// ReadFile or WriteFile, waiting at most `timeoutMs`; the transferred count in *done.
+int transfer(HANDLE port, void* buffer, uint32_t count, bool reading, DWORD timeoutMs,
+             uint32_t* done) {
+    if (done) *done = 0;
+    if (!port) return kTransferFailed;
+    Request* request = newRequest(count);
+    if (!request) return kTransferFailed;
+    if (!reading && count > 0) std::memcpy(request->data, buffer, count);
+    BOOL started = reading ? ReadFile(port, request->data, count, nullptr, &request->overlapped)
+                           : WriteFile(port, request->data, count, nullptr, &request->overlapped);
+    int result = kTransferFailed;
+    bool abandoned = false;
+    DWORD transferred = 0;
+    if (started || GetLastError() == ERROR_IO_PENDING) {
+        if (WaitForSingleObject(request->event, timeoutMs) == WAIT_OBJECT_0) {
+            if (GetOverlappedResult(port, &request->overlapped, &transferred, FALSE))
+                result = kTransferDone;
+        } else if (cancelAndSettle(port, request->event)) {
+            // Given up at the time limit: what came meanwhile is not handed out.
+            result = reading ? kTransferTimedOut : kTransferFailed;
+        } else {
+            abandoned = true;
+        }
     }
-    CloseHandle(event);
+    if (result == kTransferDone) {
+        if (transferred > count) transferred = count;
+        if (reading) std::memcpy(buffer, request->data, transferred);
+        if (done) *done = transferred;
+    }
+    endRequest(request, abandoned);
     return result;
 }
+
+// The watcher's wait object: the event of its request, a stop event, and the
+// request's record, which must outlive a request the driver will not let go of.
+struct WaitRecord {
+    OVERLAPPED overlapped;
+    DWORD events;
+    HANDLE ioEvent;
+    HANDLE stopEvent;
+    bool abandoned;
+};
 
 } // namespace
 
@@ -109,43 +163,70 @@ bool serialEscape(Handle port, uint32_t function) {
     return port && EscapeCommFunction(port, function) != 0;
 }
 
-int serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs) {
-    return transfer(port, buffer, count, true, timeoutMs);
+int serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs,
+               uint32_t* transferred) {
+    return transfer(port, buffer, count, true, timeoutMs, transferred);
 }
 
-int serialWrite(Handle port, const void* buffer, uint32_t count) {
-    return transfer(port, const_cast<void*>(buffer), count, false, INFINITE);
+int serialWrite(Handle port, const void* buffer, uint32_t count, uint32_t timeoutMs) {
+    return transfer(port, const_cast<void*>(buffer), count, false, timeoutMs, nullptr);
 }
 
 Handle createWaitObject() {
-    return CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    auto* wait =
+        static_cast<WaitRecord*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WaitRecord)));
+    if (!wait) return nullptr;
+    wait->ioEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    wait->stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!wait->ioEvent || !wait->stopEvent) {
+        if (wait->ioEvent) CloseHandle(wait->ioEvent);
+        if (wait->stopEvent) CloseHandle(wait->stopEvent);
+        HeapFree(GetProcessHeap(), 0, wait);
+        return nullptr;
+    }
+    return wait;
 }
 
 void closeWaitObject(Handle waitObject) {
-    if (waitObject) CloseHandle(waitObject);
+    auto* wait = static_cast<WaitRecord*>(waitObject);
+    if (!wait) return;
+    CloseHandle(wait->ioEvent);
+    CloseHandle(wait->stopEvent);
+    // An abandoned request may still complete into the record: it stays.
+    if (!wait->abandoned) HeapFree(GetProcessHeap(), 0, wait);
+}
+
+void stopWaiting(Handle waitObject) {
+    auto* wait = static_cast<WaitRecord*>(waitObject);
+    if (wait) SetEvent(wait->stopEvent);
 }
 
 int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
-    if (!port || !waitObject || !mask) return kWaitFailed;
-    DWORD events = 0;
-    OVERLAPPED overlapped;
-    std::memset(&overlapped, 0, sizeof overlapped);
-    overlapped.hEvent = waitObject;
+    auto* wait = static_cast<WaitRecord*>(waitObject);
+    if (!mask) return kWaitFailed;
     *mask = 0;
-    if (WaitCommEvent(port, &events, &overlapped)) {
-        *mask = events;
+    if (wait && WaitForSingleObject(wait->stopEvent, 0) == WAIT_OBJECT_0) return kWaitStopped;
+    if (!port || !wait || wait->abandoned) return kWaitFailed;
+    std::memset(&wait->overlapped, 0, sizeof wait->overlapped);
+    wait->overlapped.hEvent = wait->ioEvent;
+    wait->events = 0;
+    if (WaitCommEvent(port, &wait->events, &wait->overlapped)) {
+        *mask = wait->events;
         return kWaitImmediate;
     }
     if (GetLastError() != ERROR_IO_PENDING) return kWaitFailed;
+    HANDLE both[2] = {wait->ioEvent, wait->stopEvent};
+    DWORD woke = WaitForMultipleObjects(2, both, FALSE, INFINITE);
     DWORD ignored = 0;
-    if (WaitForSingleObject(waitObject, INFINITE) != WAIT_OBJECT_0) {
-        // The request still points at `events` and `overlapped`; end it before they go.
-        cancelAndSettle(port, &overlapped);
-        return kWaitFailed;
+    if (woke == WAIT_OBJECT_0) {
+        if (!GetOverlappedResult(port, &wait->overlapped, &ignored, FALSE)) return kWaitFailed;
+        *mask = wait->events;
+        return kWaitCompleted;
     }
-    if (!GetOverlappedResult(port, &overlapped, &ignored, TRUE)) return kWaitFailed;
-    *mask = events;
-    return kWaitCompleted;
+    // Stopped, or the wait itself failed: this thread issued the request, so
+    // it can cancel it, on every Windows.
+    if (!cancelAndSettle(port, wait->ioEvent)) wait->abandoned = true;
+    return woke == WAIT_OBJECT_0 + 1 ? kWaitStopped : kWaitFailed;
 }
 
 int serialQueuedInput(Handle port) {
