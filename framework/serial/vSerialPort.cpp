@@ -12,12 +12,22 @@ vSerialPort::~vSerialPort() {
 }
 
 void vSerialPort::onData() {}
+void vSerialPort::onOpenFailed() {}
+void vSerialPort::onDeviceFailed() {}
 
 int32_t vSerialPort::open(const char* name) {
-    if (isOpen()) close();
+    if (isOpen()) closeDevice();
+    if (name == nullptr || std::strlen(name) > kMaxNameLength) return 0;
+    if (name != deviceName) std::strcpy(deviceName, name);
     plat::Handle handle = plat::serialOpen(name, nullptr);
-    if (handle == nullptr) return 0;
+    if (handle == nullptr) {
+        if (reopenPeriod != 0) awaitReopen();
+        onOpenFailed();
+        return 0;
+    }
+    failure.store(0);
     portHandle.store(handle);
+    lastCheck = plat::tickCount();
 
     // Once the device is open, the port is usable whatever the settings calls say.
     plat::serialSetMask(handle, kEventMask);
@@ -30,7 +40,10 @@ int32_t vSerialPort::open(const char* name) {
     plat::serialSetState(handle, &lineSettings);
     plat::serialEscape(handle, plat::kEscapeSetDtr);
 
+    // Without its wait object the watcher ends at once and nothing is reported.
+    waitObject = plat::createWaitObject();
     vThread::start(plat::kThreadPriorityIdle);
+    vTimer::setPeriod(0);
     vTimer::start();
     return 1;
 }
@@ -66,32 +79,80 @@ void vSerialPort::fillLineSettings() {
 }
 
 void vSerialPort::close() {
+    closeDevice();
+    vTimer::stop(); // no reopening either
+    deviceName[0] = '\0';
+}
+
+void vSerialPort::closeDevice() {
     plat::Handle handle = portHandle.load();
     if (handle == nullptr) return;
     vTimer::stop();
-    // The watcher ends before the device closes. Told to stop, its pending
-    // event wait completed by an empty event mask, it is awaited; only then is
-    // the handle closed. Closed first, the handle's value could soon name
-    // another program's object, on which the watcher would wait instead, and a
-    // driver need not end a wait whose handle another thread closes.
+    // The watcher ends before the device closes. Closed first, the handle's
+    // value could soon name another program's object, on which the watcher
+    // would wait instead. It is told to stop through its wait object, which
+    // ends its event wait whatever the driver does (some keep a wait pending
+    // after their device was pulled out, even when the mask changes); the
+    // empty mask is for the drivers that need it.
     vThread::signalStop();
+    plat::stopWaiting(waitObject);
     plat::serialSetMask(handle, 0);
-    vThread::stop();
+    // A watcher that has not ended may still use its wait object: it stays.
+    if (vThread::stop()) plat::closeWaitObject(waitObject);
+    waitObject = nullptr;
     dataPending.store(0); // the wait completed by the empty mask counts for nothing
+    failure.store(0);
     portHandle.store(nullptr);
     plat::serialClose(handle);
 }
 
-int32_t vSerialPort::read(void* buffer, uint32_t count) {
+void vSerialPort::failDevice() {
+    closeDevice();
+    if (reopenPeriod != 0 && deviceName[0] != '\0') awaitReopen();
+    onDeviceFailed();
+}
+
+void vSerialPort::awaitReopen() {
+    vTimer::setPeriod(reopenPeriod);
+    vTimer::start();
+}
+
+// A device pulled out fails every call on its handle, but some drivers never
+// end the watcher's pending wait, and with no traffic nothing else would ask.
+// So a port that reopens its device also asks after it every period, with a
+// call that every serial driver answers while its device is there.
+bool vSerialPort::stillThere() {
+    if (reopenPeriod == 0) return true;
+    const uint32_t now = plat::tickCount();
+    if (now - lastCheck < reopenPeriod) return true;
+    lastCheck = now;
+    return plat::serialQueuedInput(portHandle.load()) >= 0;
+}
+
+bool vSerialPort::reopenNow() {
+    if (isOpen() && !hasFailed()) return true;
+    if (isOpen()) failDevice();
+    if (deviceName[0] == '\0') return false;
+    return open(deviceName) != 0;
+}
+
+int32_t vSerialPort::read(void* buffer, uint32_t count, uint32_t* received) {
+    if (received != nullptr) *received = 0;
     plat::Handle handle = portHandle.load();
-    if (handle == nullptr) return 0;
-    return plat::serialRead(handle, buffer, count, kReadLimitMs);
+    // A failed device is not waited for again: its next read fails as well.
+    if (handle == nullptr || hasFailed()) return 0;
+    int result = plat::serialRead(handle, buffer, count, kReadLimitMs, received);
+    if (result == plat::kTransferFailed) failure.store(1);
+    return result == plat::kTransferDone ? 1 : 0;
 }
 
 int32_t vSerialPort::write(const void* buffer, uint32_t count) {
     plat::Handle handle = portHandle.load();
-    if (handle == nullptr) return 0;
-    return plat::serialWrite(handle, buffer, count);
+    if (handle == nullptr || hasFailed()) return 0;
+    const uint32_t limit = kDeviceTimeoutMs + kDeviceTimeoutMs * count + kWriteSlackMs;
+    int result = plat::serialWrite(handle, buffer, count, limit);
+    if (result == plat::kTransferFailed) failure.store(1);
+    return result == plat::kTransferDone ? 1 : 0;
 }
 
 void vSerialPort::purge() {
@@ -106,13 +167,19 @@ bool vSerialPort::eventCounts(int waitResult, uint32_t mask) {
 }
 
 uint32_t vSerialPort::run() {
-    // The device this watcher was started for; it outlives the watcher.
+    // The device and wait object this watcher was started with; both outlive it.
     const plat::Handle device = portHandle.load();
-    plat::Handle waitObject = plat::createWaitObject();
-    if (waitObject == nullptr) return 0;
+    const plat::Handle wait = waitObject;
+    if (wait == nullptr) return 0;
     while (isRunning()) {
         uint32_t mask = 0;
-        int result = plat::serialWaitEvent(device, waitObject, &mask);
+        int result = plat::serialWaitEvent(device, wait, &mask);
+        if (result == plat::kWaitStopped) break;
+        if (result == plat::kWaitFailed && isRunning()) {
+            // The device failed (pulled out, say): the host's thread closes it.
+            failure.store(1);
+            break;
+        }
         if (eventCounts(result, mask) && dataPending.load() == 0) {
             lock();
             dataPending.store(1);
@@ -120,11 +187,18 @@ uint32_t vSerialPort::run() {
         }
         plat::sleep(1);
     }
-    plat::closeWaitObject(waitObject);
     return 0;
 }
 
 void vSerialPort::onTimer(uint32_t) {
+    if (!isOpen()) {
+        if (reopenPeriod != 0) reopenNow();
+        return;
+    }
+    if (hasFailed() || !stillThere()) {
+        failDevice();
+        return;
+    }
     if (dataPending.load() == 0) return;
     // Taken down before the queue is looked at, so that input arriving from
     // here on raises it again.

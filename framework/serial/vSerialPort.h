@@ -5,6 +5,8 @@
 // timer of period 0 on the host's thread sees the flag and calls `onData`,
 // where a subclass reads and interprets its input. So the protocol code of a
 // subclass always runs on the host's thread, never on two threads at once.
+// A port can be told to reopen its device by itself after the device was
+// absent or failed (a USB adapter pulled out and plugged back in).
 #pragma once
 
 #include "platform/platform.h"
@@ -20,6 +22,10 @@ public:
     static constexpr uint32_t kQueueSize = 4096;
     static constexpr uint32_t kDeviceTimeoutMs = 300; // every field of the device's timeouts
     static constexpr uint32_t kReadLimitMs = 500;
+    // A write ends by the device's own timeouts (300 ms, and 300 ms a byte);
+    // one that outlasts them by this much has a device that takes nothing more.
+    static constexpr uint32_t kWriteSlackMs = 2000;
+    static constexpr uint32_t kMaxNameLength = 63;
 
     vSerialPort();
     ~vSerialPort() override;
@@ -29,24 +35,40 @@ public:
     // Input has arrived since the last call; runs on the host's thread.
     virtual void onData();
 
-    // When the watcher raised `dataPending`: clears it and calls `onData` if
-    // received bytes are queued (vTimer).
+    // While open: a failed device is closed (and reopened later, see
+    // setReopenPeriod; such a port also asks after its device every period);
+    // otherwise, when the watcher raised `dataPending`, clears
+    // it and calls `onData` if received bytes are queued. While closed with a
+    // reopen period: an attempt to open the device again (vTimer).
     void onTimer(uint32_t tickCount) override;
 
     // Opens the named device ("com1") and starts the watcher and the timer;
     // 1 on success, 0 when the device cannot be opened. An open port is closed first.
     int32_t open(const char* name);
-    // Stops the timer and the watcher, then closes the device.
+    // Stops the timer and the watcher, then closes the device, for good: no reopening.
     void close();
     // Reads `count` bytes, waiting at most 500 ms. 1 when the read completed, even
-    // with fewer bytes (the device's own timeouts), so callers zero their buffers first.
-    int32_t read(void* buffer, uint32_t count);
+    // with fewer bytes (the device's own timeouts), so callers zero their buffers
+    // first; *received (when given) tells how many came.
+    int32_t read(void* buffer, uint32_t count, uint32_t* received = nullptr);
     // Writes `count` bytes and waits for completion; 1 on success.
     int32_t write(const void* buffer, uint32_t count);
     // Discards both queues and aborts pending transfers.
     void purge();
 
+    // With a period, a device that could not be opened, or that failed once
+    // open (a read, a write or the watcher's event wait reported an error), is
+    // closed and opened again every `periodMs`, on the host's thread through the
+    // port's timer, until it opens. 0 (the default): the port stays as its owner
+    // left it.
+    void setReopenPeriod(uint32_t periodMs) { reopenPeriod = periodMs; }
+    // What the timer would try next, now: a failed device is closed, a closed
+    // port with a device name is opened again. True when the port is open and sound.
+    bool reopenNow();
+
     bool isOpen() const { return portHandle.load() != nullptr; }
+    // An error on the open device, not yet handled by closing it.
+    bool hasFailed() const { return failure.load() != 0; }
     bool isDataPending() const { return dataPending.load() != 0; }
     const plat::LineSettings& settings() const { return lineSettings; }
 
@@ -57,12 +79,33 @@ protected:
     // go unreported until more came.
     static bool eventCounts(int waitResult, uint32_t mask);
 
+    // On the host's thread. The device could not be opened (also each failed reopen).
+    virtual void onOpenFailed();
+    // The open device failed and has been closed; with a reopen period it is
+    // opened again later.
+    virtual void onDeviceFailed();
+
 private:
     void fillLineSettings();
+    // Ends the watcher, whatever the driver does with its pending event wait,
+    // then closes the device.
+    void closeDevice();
+    void failDevice();
+    void awaitReopen();
+    // With a reopen period: false when the open device no longer answers.
+    bool stillThere();
 
     plat::LineSettings lineSettings;
     std::atomic<plat::Handle> portHandle{nullptr};
     // Raised by the watcher and cleared by `onTimer` and `close`, under the
     // thread's mutex (close: once the watcher has ended).
     std::atomic<int32_t> dataPending{0};
+    // Raised by a failed transfer on the host's thread or a failed event wait on
+    // the watcher; cleared when the device is closed.
+    std::atomic<int32_t> failure{0};
+    // The watcher's wait object: made by `open`, released once the watcher ended.
+    plat::Handle waitObject = nullptr;
+    char deviceName[kMaxNameLength + 1] = {};
+    uint32_t reopenPeriod = 0;
+    uint32_t lastCheck = 0; // tick count of the last look at an open device
 };

@@ -96,18 +96,19 @@ TEST_F(Quillport, LinesActiveAtStartFireOnce) {
                                         "activeChanged " + kDsr + " 1", "fired " + kDsr}));
 }
 
-TEST_F(Quillport, WithoutCom3TheButtonsExistAndNothingFires) {
+TEST_F(Quillport, WithoutCom3TheButtonsExistAndTheHostIsToldOnce) {
     ModemLines::set(true, true, true, true);
     auto run = watch("/dev/kvq-no-such-device");
-    EXPECT_EQ(run->waitFor("fired", 1500), "");
     EXPECT_EQ(run->finish(), 0) << run->child().errorText(2000);
     EXPECT_EQ(lineEvents(run->events()), std::vector<std::string>{});
     int announcements = 0;
-    for (const std::string& e : run->events())
+    std::vector<std::string> errors;
+    for (const std::string& e : run->events()) {
         announcements += e.rfind("announce", 0) == 0;
+        if (e.rfind("error", 0) == 0) errors.push_back(e);
+    }
     EXPECT_EQ(announcements, 4);
-    for (const std::string& e : run->events())
-        EXPECT_EQ(e.rfind("error", 0), std::string::npos) << e;
+    EXPECT_EQ(errors, std::vector<std::string>{"error -3 vStatusLineNode:openComPort()"});
 }
 
 namespace {
@@ -187,9 +188,9 @@ TEST_F(Quillport, LineChangesOutlastAFullQueueAndNoWindowMeansNoPolling) {
     plat::testing::failWindowCreation(false);
     EXPECT_TRUE(within(
         5000, [&] { return plat::testing::liveThreads() == threads; }, false));
-    int reports = 0;
+    int reports = 0; // of the window; COM3 is absent here, which is reported too
     for (const CallOut& c : quill.callOuts)
-        reports += c.category() == 1 && c.operation() == 304;
+        reports += c.category() == 1 && c.operation() == 304 && c.word(0) == uint32_t(-2);
     EXPECT_EQ(reports, 1);
     EXPECT_EQ(plat::testing::fineTimerRequests(), 0);
     EXPECT_EQ(quill.detach(), 1u);

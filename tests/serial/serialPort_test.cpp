@@ -41,6 +41,11 @@ public:
         unsetenv("KVQ_PORT_COM5");
     }
     bool ready() const { return !path_.empty(); }
+    // The device goes away: whoever holds the other end sees a hang-up.
+    void hangUp() {
+        if (master_ >= 0) ::close(master_);
+        master_ = -1;
+    }
 
     void send(const Bytes& bytes) {
         ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
@@ -78,8 +83,12 @@ int osThreads() {
 
 struct CountingPort : vSerialPort {
     void onData() override { calls.fetch_add(1); }
+    void onOpenFailed() override { ++openFailures; }
+    void onDeviceFailed() override { ++deviceFailures; }
     using vSerialPort::eventCounts;
     std::atomic<int> calls{0};
+    int openFailures = 0;
+    int deviceFailures = 0;
 };
 
 // Resources that a port creates; all must be back to their earlier count.
@@ -345,4 +354,54 @@ TEST_F(SerialPort, DestroyingAnOpenPortEndsTheWatcherAndReleasesEverything) {
         EXPECT_TRUE(threadsGone());
         EXPECT_EQ(HeapAccount::liveBytes(), heapBefore);
     }
+
+    // A driver that keeps the watcher's event wait pending whatever the mask and
+    // the handle do: the watcher is still stopped, and has ended before the
+    // object goes, without the worker's long stop waits.
+    plat::testing::stubbornEventWaits(true);
+    port = std::make_unique<CountingPort>();
+    ASSERT_EQ(port->open("com5"), 1);
+    plat::sleep(50); // the watcher is in its wait, most likely
+    start = Clock::now();
+    port.reset();
+    long long took = msSince(start);
+    plat::testing::stubbornEventWaits(false);
+    EXPECT_LT(took, 1000);
+    EXPECT_EQ(plat::testing::liveThreads(), before.threads) << "the watcher outlived its port";
+    before.expectUnchanged();
+}
+
+TEST_F(SerialPort, AFailedDeviceIsClosedAndReopenedWhenItIsBack) {
+    {
+        CountingPort port;
+        port.setReopenPeriod(100);
+        ASSERT_EQ(port.open("com5"), 1);
+        uint8_t byte = 0;
+        ASSERT_EQ(port.write(&byte, 1), 1);
+
+        // Pulled out: the watcher's wait fails, the port closes the device and
+        // says so once; attempts to open it meanwhile fail.
+        pty.hangUp();
+        ASSERT_TRUE(pumpUntil([&] { return !port.isOpen(); }));
+        EXPECT_EQ(port.deviceFailures, 1);
+        EXPECT_EQ(port.write(&byte, 1), 0);
+        ASSERT_TRUE(pumpUntil([&] { return port.openFailures >= 2; }));
+        EXPECT_EQ(plat::testing::openSerialDevices(), before.devices);
+
+        // Back (at the same name): opened by the timer, without being asked.
+        Pty back;
+        ASSERT_TRUE(back.ready());
+        ASSERT_TRUE(pumpUntil([&] { return port.isOpen(); }));
+        back.send({0x5A});
+        EXPECT_TRUE(pumpUntil([&] { return port.calls.load() >= 1; }));
+        EXPECT_EQ(port.read(&byte, 1), 1);
+        EXPECT_EQ(byte, 0x5A);
+        EXPECT_EQ(port.deviceFailures, 1);
+
+        // Closed by its owner, it stays closed.
+        port.close();
+        pumpFor(300);
+        EXPECT_FALSE(port.isOpen());
+    }
+    before.expectUnchanged();
 }

@@ -139,9 +139,25 @@ TEST_F(X10Fixture, PollOrClockRequestDuringAFrameIsServedAndCountsAsAnAttempt) {
     device.replyToNextFrames(std::vector<Bytes>(10, Bytes{kX10Poll}));
     EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 0);
     EXPECT_EQ(device.received(), repeat(concat({kA1Address, {0xC3}}), 10));
+
+    // A poll or a clock request where the ready byte would be: the controller
+    // is done with the frame, so it counts as taken, the request is served,
+    // and the function frame follows.
+    for (uint8_t request : {kX10Poll, kX10ClockRequest}) {
+        device.clear();
+        events.fired.clear();
+        device.setUpload({0x03, 0x02, 0x6E, 0x63});
+        device.replyToNextAcks({{request}});
+        EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 1) << int(request);
+        Bytes served = request == kX10Poll ? Bytes{0xC3} : kFixedClockFrame;
+        EXPECT_EQ(device.received(), concat({kA1Address, kAck, served, kAOn, kAck}));
+        if (request == kX10Poll) {
+            EXPECT_EQ(events.fired, (std::vector<FakeEventSource::Key>{{0x6E, kX10EventOff}}));
+        }
+    }
 }
 
-TEST_F(X10Fixture, SilentControllerIsGivenUpAfterTenAttempts) {
+TEST_F(X10Fixture, SilentControllerIsGivenUpAfterTenAttemptsThenOneUntilItIsHeardAgain) {
     device.setSilent(true);
     auto start = Clock::now();
     EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 0);
@@ -149,6 +165,22 @@ TEST_F(X10Fixture, SilentControllerIsGivenUpAfterTenAttempts) {
     EXPECT_GE(took, 10 * 450);
     EXPECT_LT(took, 10 * 2000);
     EXPECT_EQ(device.received(), repeat(kA1Address, 10));
+    EXPECT_TRUE(port.inOutage());
+
+    // While it stays silent, a command makes one attempt. J16's address sums
+    // to 0x00: silence is still no checksum, and no function frame follows.
+    device.clear();
+    EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 0);
+    EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0xFC), 0);
+    EXPECT_EQ(device.received(), concat({kA1Address, {0x04, 0xFC}}));
+
+    // Heard again (here a wrong checksum, power-line noise): the ten attempts are back.
+    device.clear();
+    device.setSilent(false);
+    device.replyToNextFrames({{0x6B}, {0x6B}});
+    EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 1);
+    EXPECT_EQ(device.received(), concat({kA1Address, kA1Address, kA1Address, kAck, kAOn, kAck}));
+    EXPECT_FALSE(port.inOutage());
 }
 
 TEST_F(X10Fixture, ClosedPortSendsNothing) {

@@ -1,5 +1,6 @@
 #include "plugin/vStatusLineNode.h"
 
+#include "entry/hostRequests.h"
 #include "runtime/osVersion.h"
 #include "tree/vNodeAlive.h"
 #include "tree/vNodeWatch.h"
@@ -34,6 +35,7 @@ vStatusLineNode::vStatusLineNode(const char* name)
         watchNode(buttons[i]);
     }
     portHandle = openComPort(kComPort);
+    if (portHandle == nullptr && outage.begin()) reportError(kOpenFailedText, kOpenFailedCode);
 }
 
 vStatusLineNode::~vStatusLineNode() {
@@ -46,6 +48,10 @@ vStatusLineNode::~vStatusLineNode() {
     }
 }
 
+void vStatusLineNode::noteFailure(PortFailure failure) {
+    if (outage.begin()) unreported = static_cast<int>(failure);
+}
+
 uint32_t vStatusLineNode::run() {
     // Without a window nothing could reach the buttons; its failed creation was
     // reported to the host once, by init.
@@ -54,15 +60,39 @@ uint32_t vStatusLineNode::run() {
     // The line states the host's thread has been told of. A line's change is
     // recorded only once it was posted: a post fails when the thread's queue is
     // full (the host busy elsewhere), and the change is posted again on the
-    // next pass, against the state the buttons still show.
+    // next pass, against the state the buttons still show. So after an outage
+    // each button takes its line's state again, and a line that became active
+    // meanwhile fires once.
     uint32_t posted = 0;
+    uint32_t lastOpen = plat::tickCount();
     // A pass a millisecond, as long as the loop runs: otherwise Windows would
     // poll at its 15.6 ms tick and miss shorter pulses.
     plat::requestFineTimer();
     while (isRunning()) {
         plat::sleep(1);
+        if (unreported >= 0 &&
+            plat::postMessage(target, portFailed, static_cast<uintptr_t>(unreported), 0))
+            unreported = -1;
+        if (portHandle == nullptr) {
+            if (plat::tickCount() - lastOpen < kReopenPeriodMs) continue;
+            lastOpen = plat::tickCount();
+            portHandle = openComPort(kComPort);
+            if (portHandle == nullptr) {
+                noteFailure(kOpenFailed);
+                continue;
+            }
+        }
         uint32_t status = 0;
-        if (!plat::serialModemStatus(portHandle, &status)) continue;
+        if (!plat::serialModemStatus(portHandle, &status)) {
+            // The device has gone (an adapter pulled out): its handle is given
+            // up, so that the device can be opened again when it is back.
+            noteFailure(kStatusFailed);
+            plat::serialClose(portHandle);
+            portHandle = nullptr;
+            lastOpen = plat::tickCount();
+            continue;
+        }
+        outage.end();
         for (int i = 0; i < kButtons; ++i) {
             uint32_t flag = kButtonLines[i];
             if (((posted ^ status) & flag) == 0) continue;
@@ -76,6 +106,11 @@ uint32_t vStatusLineNode::run() {
 }
 
 intptr_t vStatusLineNode::windowProc(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    if (message == portFailed) {
+        if (wParam == kOpenFailed) reportError(kOpenFailedText, kOpenFailedCode);
+        if (wParam == kStatusFailed) reportError(kStatusFailedText, kStatusFailedCode);
+        return 0;
+    }
     if (message == lineChanged && wParam < kButtons && buttons[wParam] != nullptr) {
         // The host hears of both steps (an observer event, then the event) and
         // may destroy the button, or this node with its window, meanwhile.

@@ -2,22 +2,36 @@
 // status lines of COM3 about once a millisecond and posts every change to the
 // node's own invisible window; on the host's thread the window sets the
 // matching button's `active` flag and fires the button when its line has just
-// become active.
+// become active. When COM3 cannot be opened, or its status can no longer be
+// read (an adapter pulled out), the poll loop opens it again every 2 s, and
+// the host is told once per outage, through the window.
 #pragma once
 
 #include "descriptors/vButtonNode.h"
 #include "descriptors/vGroupNode.h"
 #include "runtime/vMessageWnd.h"
+#include "runtime/vOutage.h"
 #include "runtime/vThread.h"
 
 // Window message posted for a line change: wParam = button index, lParam =
 // the line's status flag when active, 0 when inactive.
 constexpr uint32_t lineChanged = plat::kWmUser + 1;
+// Window message posted when an outage of the port begins: wParam = what failed
+// (vStatusLineNode::PortFailure).
+constexpr uint32_t portFailed = plat::kWmUser + 2;
 
 class vStatusLineNode : public vTreeNode, public vMessageWnd, public vThread {
 public:
     static constexpr int kButtons = 4;
     static constexpr int kComPort = 3;
+    static constexpr uint32_t kReopenPeriodMs = 2000;
+
+    // What began an outage, and what the host is told of it (error report 1,304).
+    enum PortFailure : uintptr_t { kOpenFailed = 0, kStatusFailed = 1 };
+    static constexpr const char* kOpenFailedText = "vStatusLineNode:openComPort()";
+    static constexpr int32_t kOpenFailedCode = -3; // absent, or held by another program
+    static constexpr const char* kStatusFailedText = "vStatusLineNode:run()";
+    static constexpr int32_t kStatusFailedCode = -4; // the modem status cannot be read
 
     explicit vStatusLineNode(const char* name);
     ~vStatusLineNode() override;
@@ -31,8 +45,15 @@ public:
     bool portOpen() const { return portHandle != nullptr; }
 
 private:
+    // On the worker: an outage begins with this failure, unless one is going on.
+    void noteFailure(PortFailure failure);
+
     vAssignmentButton* buttons[kButtons];
+    // Opened by the constructor; from then on the worker's, which closes a
+    // failed device and opens it again.
     plat::Handle portHandle;
+    vOutage outage;      // the worker's, once it runs
+    int unreported = -1; // the worker's: a failure still to be posted to the window
 };
 
 // Opens "COM<number>" exclusively for overlapped use with an inheritable

@@ -1,6 +1,7 @@
 #include "protocol/vX10Port.h"
 
 #include "descriptors/vButtonNode.h"
+#include "entry/hostRequests.h"
 #include "protocol/x10Codes.h"
 #include "protocol/x10Events.h"
 
@@ -37,7 +38,9 @@ int eventKind(uint8_t functionByte) {
 
 } // namespace
 
-vX10Port::vX10Port() = default;
+vX10Port::vX10Port() {
+    setReopenPeriod(kReopenPeriodMs);
+}
 
 vX10Port::~vX10Port() {
     close();
@@ -75,7 +78,33 @@ void vX10Port::buildClockFrame(const std::tm& local, uint8_t frame[7]) {
     frame[6] = kX10ClockLast;
 }
 
+void vX10Port::beginOutage(const char* text, int32_t code) {
+    if (outage.begin()) reportError(text, code);
+}
+
+void vX10Port::onOpenFailed() {
+    beginOutage(kOpenFailedText, kOpenFailedCode);
+}
+
+void vX10Port::onDeviceFailed() {
+    beginOutage(kDeviceFailedText, kDeviceFailedCode);
+}
+
+int32_t vX10Port::receive(void* buffer, uint32_t count, uint32_t* got) {
+    uint32_t received = 0;
+    int32_t result = read(buffer, count, &received);
+    if (received > 0) outage.end();
+    if (got != nullptr) *got = received;
+    return result;
+}
+
+int vX10Port::attemptsAllowed() const {
+    return outage.isActive() ? 1 : kAttempts;
+}
+
 int32_t vX10Port::sendCommand(uint8_t function, uint8_t dims, uint8_t code) {
+    // An absent or failed device is tried again first: the command may find it back.
+    if (!isOpen() || hasFailed()) reopenNow();
     uint8_t frame[2];
     buildAddressFrame(code, frame);
     if (!transact(frame, 2)) return 0;
@@ -90,10 +119,17 @@ int32_t vX10Port::sendFunction(uint8_t function, uint8_t dims, uint8_t house) {
 
 int32_t vX10Port::transact(const uint8_t* frame, uint32_t length) {
     const uint8_t sum = checksum(frame, length);
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    bool heard = false;
+    // Hearing the controller during the frame ends an outage, and with it the
+    // limit of one attempt.
+    for (int attempt = 0; attempt < attemptsAllowed(); ++attempt) {
         if (!write(frame, length)) return 0;
         uint8_t reply = 0;
-        read(&reply, 1);
+        uint32_t got = 0;
+        receive(&reply, 1, &got);
+        // Silence is no reply, even where the checksum is 0 (J16's address).
+        if (got == 0) continue;
+        heard = true;
         if (isClockRequest(reply)) {
             sendClock();
         } else if (reply == kX10Poll) {
@@ -106,18 +142,33 @@ int32_t vX10Port::transact(const uint8_t* frame, uint32_t length) {
             // Read once more then, or the late byte would be taken for the next
             // frame's checksum and that frame sent twice.
             for (int reads = 0; reads < kReadyReads && answer == 0; ++reads)
-                read(&answer, 1);
+                receive(&answer, 1);
+            // A controller with traffic to report may poll, or ask for the
+            // clock, where the ready byte would be: it does so only once it is
+            // done with the frame, so the frame went out. The request is
+            // served here, or it would be lost.
+            if (answer == kX10Poll) {
+                answerPoll();
+                return 1;
+            }
+            if (isClockRequest(answer)) {
+                sendClock();
+                return 1;
+            }
             // A controller that sends no ready byte has taken the frame all the same.
             return answer == kX10Ready || answer == 0 ? 1 : 0;
         }
-        // Anything else, silence included: the frame goes again.
+        // Anything else: the frame goes again.
     }
+    // Not a byte for any attempt, on a device that works: the controller is
+    // silent (without power, or unplugged from its adapter).
+    if (!heard && !hasFailed()) beginOutage(kSilentText, kSilentCode);
     return 0;
 }
 
 void vX10Port::onData() {
     uint8_t byte = 0;
-    read(&byte, 1);
+    receive(&byte, 1);
     if (byte == kX10Poll)
         answerPoll();
     else if (isClockRequest(byte))
@@ -132,7 +183,7 @@ void vX10Port::answerPoll() {
     // yields nothing leaves the size byte as it was.
     int reads = 0;
     do {
-        read(&size, 1);
+        receive(&size, 1);
         if (++reads >= kPollReads) size = 0;
     } while (size == kX10Poll);
     if (size == 0) return;
@@ -140,7 +191,7 @@ void vX10Port::answerPoll() {
     uint8_t buffer[kUploadBufferSize];
     std::memset(buffer, 0, sizeof buffer);
     // Decoded whatever the read gives: missing bytes read as zero.
-    read(buffer, size);
+    receive(buffer, size);
     decodeBuffer(buffer, size);
 }
 
@@ -176,5 +227,5 @@ void vX10Port::sendClock() {
     plat::sleep(kClockReplyWaitMs);
     // The controller's checksum of the clock frame; nothing follows it.
     uint8_t reply = 0;
-    read(&reply, 1);
+    receive(&reply, 1);
 }

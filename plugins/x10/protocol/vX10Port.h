@@ -5,8 +5,16 @@
 // events for it, and answers the controller's clock request with the local
 // time. Everything runs on the host's thread: sending inside the host's
 // command, receiving inside `onData`; no exchange is interleaved with another.
+//
+// The port looks after itself through outages: an absent or failed device is
+// reopened every 2 s and before a command, and the host is told once when an
+// outage begins (an error report). While the controller is in an outage a
+// command makes one attempt instead of ten, so that a controller without power
+// does not hold the host's thread for five seconds at every command; the
+// outage ends when the controller is heard from again.
 #pragma once
 
+#include "runtime/vOutage.h"
 #include "serial/vSerialPort.h"
 
 #include <cstdint>
@@ -26,6 +34,15 @@ public:
     // The upload buffer: a size byte of up to 255 (mask and data bytes) fits.
     static constexpr uint32_t kUploadBufferSize = 256;
     static constexpr uint32_t kClockReplyWaitMs = 1000;
+    static constexpr uint32_t kReopenPeriodMs = 2000;
+
+    // What the host is told when an outage begins (error report 1,304).
+    static constexpr const char* kOpenFailedText = "vX10Port:open()";
+    static constexpr int32_t kOpenFailedCode = -3; // the port is absent or held elsewhere
+    static constexpr const char* kDeviceFailedText = "vX10Port:onDeviceFailed()";
+    static constexpr int32_t kDeviceFailedCode = -4; // the open device failed
+    static constexpr const char* kSilentText = "vX10Port:transact()";
+    static constexpr int32_t kSilentCode = -5; // the controller answered no attempt
 
     // The local broken-down time that the clock answer carries.
     using LocalTimeSource = std::tm (*)();
@@ -64,6 +81,22 @@ public:
     // Where sendClock takes the time from; null restores the system's local time.
     void setLocalTimeSource(LocalTimeSource source);
 
+    // Whether the controller is in an outage: absent, failed or silent, and not
+    // heard from since.
+    bool inOutage() const { return outage.isActive(); }
+
+protected:
+    void onOpenFailed() override;
+    void onDeviceFailed() override;
+
 private:
+    // A read whose every byte counts as the controller heard from; *got tells
+    // how many came.
+    int32_t receive(void* buffer, uint32_t count, uint32_t* got = nullptr);
+    // Attempts a frame gets now: one while in an outage.
+    int attemptsAllowed() const;
+    void beginOutage(const char* text, int32_t code);
+
     LocalTimeSource localTime = &vX10Port::systemLocalTime;
+    vOutage outage;
 };
