@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <ctime>
 #include <fcntl.h>
+#include <fstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 
@@ -77,7 +79,8 @@ private:
 };
 
 struct Sim {
-    explicit Sim(std::vector<std::string> args = {}) : process(withProgram(std::move(args))) {
+    explicit Sim(std::vector<std::string> args = {}, const ChildProcess::Env& env = {})
+        : process(withProgram(std::move(args)), env) {
         std::string first;
         if (process.readLine(first, kStartMs) && first.rfind("device ", 0) == 0)
             device = first.substr(7);
@@ -108,6 +111,14 @@ struct Sim {
     std::string device;
     std::unique_ptr<Terminal> line;
 };
+
+// The terminal's other end is gone: poll reports a hang-up and reads fail.
+bool hungUp(Terminal& t) {
+    pollfd p{t.fd(), POLLIN, 0};
+    uint8_t byte;
+    return poll(&p, 1, kReplyMs) == 1 && (p.revents & (POLLHUP | POLLERR)) &&
+           ::read(t.fd(), &byte, 1) <= 0;
+}
 
 TEST(Cm11aSim, FrameHandshakePutsCommandsOnThePowerLine) {
     Sim sim;
@@ -294,8 +305,16 @@ TEST(Cm11aSim, ClockRequestChecksTheAnswer) {
     EXPECT_TRUE(sim.logs("clock request not answered", 3000));
 }
 
+std::string fileText(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 TEST(Cm11aSim, InjectedFaults) {
-    Sim sim;
+    std::string base = testing::TempDir() + "cm11a-sim-faults-" + std::to_string(getpid());
+    std::string link = base + ".link", busy = base + ".busy";
+    unlink(link.c_str());
+    Sim sim({"--link", link}, {{"KVQ_MODEMLINES_BUSY_FILE", busy}});
     ASSERT_TRUE(sim.ready());
     Terminal& t = sim.term();
 
@@ -328,16 +347,97 @@ TEST(Cm11aSim, InjectedFaults) {
     sim.command("garbage 12 0xa5 5a");
     EXPECT_EQ(t.read(3), (Bytes{0x12, 0xA5, 0x5A}));
 
+    // Early poll: a report queued while a frame is on its way polls in place of
+    // the ready byte; answered with c3 at once, it uploads and nothing is wrong.
+    sim.command("early-poll on");
+    t.transact({0x04, 0x6E});
+    EXPECT_EQ(t.exchange({0x06, 0x62}), Bytes{0x68});
+    sim.command("report A1 A-ON");
+    EXPECT_EQ(t.exchange({0x00}), Bytes{0x5A});
+    EXPECT_TRUE(sim.logs("A2 ON put on the power line"));
+    t.send({0xC3});
+    EXPECT_EQ(t.read(4), (Bytes{0x03, 0x02, 0x66, 0x62}));
+    sim.command("status");
+    EXPECT_TRUE(sim.logs("status: 0 protocol errors"));
+    // A clock request in its place, taken for the ready byte: the next frame
+    // is a protocol error.
+    EXPECT_EQ(t.exchange({0x04, 0xE6}), Bytes{0xEA});
+    sim.command("clock");
+    EXPECT_EQ(t.exchange({0x00}), Bytes{0xA5});
+    t.send({0x06, 0xE2});
+    EXPECT_TRUE(sim.logs("the clock request was taken for the ready byte"));
+    t.send({0x9B, 0x1E, 0x69, 0x06, 0x28, 0x04, 0x61});
+    EXPECT_EQ(t.read(1), Bytes{0xB5});
+    sim.command("status");
+    EXPECT_TRUE(sim.logs("status: 1 protocol errors, 1 duplicate frames"));
+    sim.command("early-poll off");
+
+    // Held, the port refuses an open that takes the plug-in's lock, and the busy
+    // file names it; released, the open succeeds and the file is empty.
+    auto lockable = [&link]() {
+        int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        bool locked = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (fd >= 0) close(fd);
+        return locked;
+    };
+    sim.command("hold 0");
+    ASSERT_TRUE(sim.logs("held " + sim.device));
+    EXPECT_FALSE(lockable());
+    EXPECT_EQ(fileText(busy), sim.device + "\n");
+    sim.command("release");
+    ASSERT_TRUE(sim.logs("released " + sim.device));
+    EXPECT_TRUE(lockable());
+    EXPECT_EQ(fileText(busy), "");
+    // Locked elsewhere first, it takes the lock when the other lets go.
+    int other = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    sim.command("hold 0");
+    EXPECT_TRUE(sim.logs("hold: the port is open elsewhere"));
+    EXPECT_EQ(fileText(busy), sim.device + "\n");
+    close(other);
+    EXPECT_TRUE(sim.logs("locked now"));
+    EXPECT_FALSE(lockable());
+
+    // Unplugged, the hold ends, the terminal hangs up and the link goes; plugged
+    // in again, a new terminal at the link polls for what was queued meanwhile.
+    sim.command("unplug 0");
+    EXPECT_TRUE(sim.logs("released " + sim.device + " (unplugged)"));
+    EXPECT_TRUE(sim.logs("unplugged " + sim.device));
+    EXPECT_TRUE(hungUp(t));
+    struct stat st {};
+    EXPECT_NE(lstat(link.c_str(), &st), 0);
+    EXPECT_EQ(fileText(busy), "");
+    sim.command("report A1 A-ON");
+    // The old terminal stays open, as in a plug-in that has not noticed yet.
+    std::unique_ptr<Terminal> unplugged = std::move(sim.line);
+    // Back at plug, then at the end of a timed unplug.
+    for (const auto& [how, frame] :
+         {std::pair<std::string, Bytes>{"plug", {0x04, 0x66}}, {"unplug 0.2", {0x06, 0x62}}}) {
+        sim.command(how);
+        std::string device = sim.process.waitFor("device /dev/", kStartMs);
+        char target[256] = {};
+        ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0) << how;
+        EXPECT_EQ(device, std::string("device ") + target);
+        sim.line = std::make_unique<Terminal>(link);
+        ASSERT_TRUE(sim.ready());
+        if (how == "plug") {
+            EXPECT_EQ(sim.term().read(1), Bytes{0x5A});
+            sim.term().send({0xC3});
+            EXPECT_EQ(sim.term().read(4), (Bytes{0x03, 0x02, 0x66, 0x62}));
+        }
+        sim.term().transact(frame);
+    }
+    sim.process.write("plug\n");
+
     sim.command("hangup");
-    pollfd p{t.fd(), POLLIN, 0};
-    ASSERT_EQ(poll(&p, 1, kReplyMs), 1);
-    EXPECT_TRUE(p.revents & (POLLHUP | POLLERR));
-    uint8_t byte;
-    EXPECT_LE(::read(t.fd(), &byte, 1), 0);
+    EXPECT_TRUE(hungUp(sim.term()));
     sim.process.write("garbage 01\n");
     sim.process.write("quit\n");
     EXPECT_EQ(sim.process.wait(kStartMs), 0);
-    EXPECT_NE(sim.process.errorText().find("the line is closed"), std::string::npos);
+    std::string errors = sim.process.errorText();
+    EXPECT_NE(errors.find("plug: the device is plugged in already"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("the line is closed"), std::string::npos) << errors;
+    unlink(busy.c_str());
 }
 
 TEST(Cm11aSim, CommandLine) {
@@ -347,10 +447,13 @@ TEST(Cm11aSim, CommandLine) {
         for (std::string line; help.readLine(line, kStartMs);)
             text += line + "\n";
         EXPECT_EQ(help.wait(kStartMs), 0);
-        for (const char* word :
-             {"--link", "--control", "--json", "--poll-interval", "--poll-limit", "--clock-timeout",
-              "--frame-timeout", "--exit-on-eof", "--help", "report", "clock", "bad-checksum",
-              "silent", "garbage", "hangup", "quit"})
+        for (const char* word : {"--link",          "--control",     "--json",
+                                 "--poll-interval", "--poll-limit",  "--clock-timeout",
+                                 "--frame-timeout", "--exit-on-eof", "--help",
+                                 "report",          "clock",         "bad-checksum",
+                                 "silent",          "garbage",       "hangup",
+                                 "unplug",          "plug",          "hold",
+                                 "release",         "early-poll",    "quit"})
             EXPECT_NE(text.find(word), std::string::npos) << word;
     }
     for (auto args : {std::vector<std::string>{kSim, "--bogus"},

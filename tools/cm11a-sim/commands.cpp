@@ -78,6 +78,21 @@ bool parseCount(const std::string& text, int& out) {
     return true;
 }
 
+// "2", "0.25": whole seconds with up to three decimals, at most a day.
+bool parseSeconds(const std::string& text, long long& ms) {
+    size_t dot = text.find('.');
+    std::string whole = text.substr(0, dot);
+    std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
+    if (whole.empty() || whole.size() > 5 || fraction.size() > 3 ||
+        (dot != std::string::npos && fraction.empty()))
+        return false;
+    for (char c : whole + fraction)
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    fraction.resize(3, '0');
+    ms = std::atoll(whole.c_str()) * 1000 + std::atoll(fraction.c_str());
+    return ms <= 86400 * 1000LL;
+}
+
 } // namespace
 
 const char* commandHelp() {
@@ -92,16 +107,34 @@ const char* commandHelp() {
            "  bad-checksum K            give the next K frames a wrong checksum\n"
            "  silent on|off             answer nothing and send nothing while on\n"
            "  garbage HEX...            send these bytes now\n"
+           "  early-poll on|off         while on, a report (clock request) queued when the\n"
+           "                            ready byte is due sends its 5a (a5/a6) in place of\n"
+           "                            the 55, at the same moment, then polls as usual; a\n"
+           "                            frame in answer is a protocol error (tests that the\n"
+           "                            plug-in answers such a poll and never reads it as ready)\n"
            "  cancel                    drop queued reports and clock requests\n"
            "  status                    log the state of every module switched so far, then the\n"
            "                            protocol errors and duplicate frames counted so far\n"
-           "  hangup                    close the line (the master side of the terminal)\n"
+           "  hangup                    close the line (the terminal's master side) for good\n"
+           "  unplug SECONDS            take the device away as a pulled USB adapter: the\n"
+           "                            terminal hangs up, --link goes; after SECONDS (0: at\n"
+           "                            plug; 0.5 is half a second) a new terminal comes, with\n"
+           "                            a new \"device\" line and --link; queued reports and\n"
+           "                            clock requests wait (tests that the plug-in survives\n"
+           "                            its port going away and reopens it)\n"
+           "  plug                      bring an unplugged device back now\n"
+           "  hold SECONDS              make new opens of the port fail for SECONDS (0: until\n"
+           "                            release): an exclusive flock on the terminal, and its\n"
+           "                            path in $KVQ_MODEMLINES_BUSY_FILE when that is set\n"
+           "                            (tests a plug-in whose open is refused); a port open\n"
+           "                            elsewhere is locked once it is closed; unplug ends it\n"
+           "  release                   end a hold now\n"
            "  help                      print this summary on standard error\n"
            "  quit                      exit\n";
 }
 
-CommandResult runCommand(const std::string& line, Controller& controller, EventLog& log,
-                         std::string& error) {
+CommandResult runCommand(const std::string& line, Controller& controller, Port& port, EventLog& log,
+                         long long now, std::string& error) {
     std::vector<std::string> words = split(line);
     if (words.empty() || words[0][0] == '#') return CommandResult::Done;
     const std::string& name = words[0];
@@ -112,8 +145,20 @@ CommandResult runCommand(const std::string& line, Controller& controller, EventL
         log.note("cmd", text);
     };
     auto needsLine = [&]() {
-        if (!controller.isHungUp()) return true;
+        if (!port.isHungUp()) return true;
         error = "'" + name + "': the line is closed";
+        return false;
+    };
+    auto needsDevice = [&]() {
+        if (!needsLine()) return false;
+        if (port.isPlugged()) return true;
+        error = "'" + name + "': the device is unplugged";
+        return false;
+    };
+    auto seconds = [&](long long& ms) {
+        if (words.size() == 2 && parseSeconds(words[1], ms)) return true;
+        error = "usage: " + name + " SECONDS (a decimal number up to 86400; 0: until " +
+                (name == "hold" ? "release" : "plug") + ")";
         return false;
     };
 
@@ -161,13 +206,36 @@ CommandResult runCommand(const std::string& line, Controller& controller, EventL
         controller.setSilent(words[1] == "on");
         return CommandResult::Done;
     }
+    if (name == "early-poll") {
+        if (words.size() != 2 || (words[1] != "on" && words[1] != "off")) {
+            error = "usage: early-poll on|off";
+            return CommandResult::Error;
+        }
+        accepted();
+        controller.setEarlyPoll(words[1] == "on");
+        return CommandResult::Done;
+    }
+    auto devicePermits = [&]() {
+        error = port.refusal(name);
+        return error.empty();
+    };
+    if (name == "unplug" || name == "hold") {
+        long long ms = 0;
+        if (!seconds(ms) || !devicePermits()) return CommandResult::Error;
+        accepted();
+        if (name == "unplug")
+            port.unplug(ms, now);
+        else
+            port.hold(ms, now);
+        return CommandResult::Done;
+    }
     if (name == "garbage") {
         std::vector<uint8_t> bytes;
         if (!parseHexList(words, 1, bytes, error)) {
             error = "garbage: " + error;
             return CommandResult::Error;
         }
-        if (!needsLine()) return CommandResult::Error;
+        if (!needsDevice()) return CommandResult::Error;
         accepted();
         controller.sendGarbage(bytes);
         return CommandResult::Done;
@@ -189,7 +257,20 @@ CommandResult runCommand(const std::string& line, Controller& controller, EventL
     if (name == "hangup") {
         if (!needsLine()) return CommandResult::Error;
         accepted();
-        return CommandResult::HangUp;
+        port.hangUp();
+        controller.hangUp();
+        return CommandResult::Done;
+    }
+    if (name == "plug") {
+        if (!devicePermits()) return CommandResult::Error;
+        accepted();
+        return port.plug(now, error) ? CommandResult::Done : CommandResult::Error;
+    }
+    if (name == "release") {
+        if (!devicePermits()) return CommandResult::Error;
+        accepted();
+        port.release();
+        return CommandResult::Done;
     }
     if (name == "quit") {
         accepted();

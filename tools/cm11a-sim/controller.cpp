@@ -71,7 +71,7 @@ Controller::Controller(const Timing& timing, EventLog& log, Writer writer)
     : timing_(timing), log_(log), writer_(std::move(writer)) {}
 
 bool Controller::send(const std::vector<uint8_t>& bytes) {
-    if (hungUp_) return false;
+    if (hungUp_ || unplugged_) return false;
     if (writer_(bytes)) return true;
     log_.note("error", "could not send " + hexBytes(bytes));
     return false;
@@ -134,7 +134,9 @@ void Controller::receiveByte(uint8_t byte, long long now) {
     case State::OnPowerLine:
         protocolError({byte}, "while the frame is on the power line");
         break;
-    case State::Polling:
+    case State::Polling: {
+        bool standIn = standIn_;
+        standIn_ = false;
         if (skipNext_) {
             skipNext_ = false;
             ignore(byte, "ignored (frame while polling)");
@@ -145,12 +147,18 @@ void Controller::receiveByte(uint8_t byte, long long now) {
             finishRequest();
         } else if (isHeader(byte)) {
             skipNext_ = true;
-            ignore(byte, "ignored (frame while polling)");
+            if (standIn)
+                takenForReady(byte, "poll");
+            else
+                ignore(byte, "ignored (frame while polling)");
         } else {
             ignore(byte, "ignored (waiting for the poll answer)");
         }
         break;
-    case State::AwaitingClock:
+    }
+    case State::AwaitingClock: {
+        bool standIn = standIn_;
+        standIn_ = false;
         if (!clockAnswer_.empty()) {
             clockAnswer_.push_back(byte);
             if (clockAnswer_.size() == kClockAnswerSize) finishClock();
@@ -161,12 +169,25 @@ void Controller::receiveByte(uint8_t byte, long long now) {
             clockAnswer_.push_back(byte);
         } else if (isHeader(byte)) {
             skipNext_ = true;
-            ignore(byte, "ignored (frame while waiting for the clock)");
+            if (standIn)
+                takenForReady(byte, "clock request");
+            else
+                ignore(byte, "ignored (frame while waiting for the clock)");
         } else {
             ignore(byte, "ignored (waiting for the clock answer)");
         }
         break;
     }
+    }
+}
+
+// The computer sent its next frame after the poll or clock request that stood
+// in for the ready byte: it read that byte as ready. The frame gets no
+// checksum; the request goes on as usual.
+void Controller::takenForReady(uint8_t header, const char* request) {
+    protocolError({header}, std::string("frame after the ") + request +
+                                " sent in place of the ready byte: the " + request +
+                                " was taken for the ready byte (frame ignored)");
 }
 
 void Controller::completeFrame(uint8_t second, long long now) {
@@ -204,15 +225,18 @@ void Controller::acknowledge(long long now) {
         return;
     }
     if (timing_.mainsHz == 0) {
-        sendReady();
+        sendReady(now);
         return;
     }
     state_ = State::OnPowerLine;
     deadline_ = now + readyDelayMs(timing_.mainsHz);
 }
 
-void Controller::sendReady() {
-    if (send({kReady})) log_.bytes("tx", {kReady}, "ready");
+void Controller::sendReady(long long now) {
+    if (earlyPoll_ && !requests_.empty())
+        startNextRequest(now, true);
+    else if (send({kReady}))
+        log_.bytes("tx", {kReady}, "ready");
     std::vector<uint8_t> frame{frame_[0], frame_[1]};
     if (frame == lastFrame_) {
         ++duplicateFrames_;
@@ -257,8 +281,8 @@ void Controller::putOnPowerLine(uint8_t header, uint8_t data) {
     }
 }
 
-void Controller::sendPoll(long long now) {
-    if (send({kPoll})) log_.bytes("tx", {kPoll}, "poll");
+void Controller::sendPoll(long long now, const char* note) {
+    if (send({kPoll})) log_.bytes("tx", {kPoll}, note);
     ++polls_;
     nextPoll_ = now + timing_.pollIntervalMs;
 }
@@ -316,26 +340,31 @@ void Controller::finishRequest() {
     if (!requests_.empty()) requests_.pop_front();
     state_ = State::Idle;
     skipNext_ = false;
+    standIn_ = false;
     clockAnswer_.clear();
 }
 
-void Controller::startNextRequest(long long now) {
+void Controller::startNextRequest(long long now, bool inPlaceOfReady) {
     const Request& r = requests_.front();
     polls_ = 0;
     skipNext_ = false;
     clockAnswer_.clear();
+    standIn_ = inPlaceOfReady;
     if (r.clock) {
         state_ = State::AwaitingClock;
         deadline_ = now + timing_.clockTimeoutMs;
-        if (send(r.bytes)) log_.bytes("tx", r.bytes, "clock request");
+        if (send(r.bytes))
+            log_.bytes("tx", r.bytes,
+                       inPlaceOfReady ? "clock request (in place of the ready byte)"
+                                      : "clock request");
     } else {
         state_ = State::Polling;
-        sendPoll(now);
+        sendPoll(now, inPlaceOfReady ? "poll (in place of the ready byte)" : "poll");
     }
 }
 
 void Controller::tick(long long now) {
-    if (hungUp_ || silent_) return;
+    if (hungUp_ || silent_ || unplugged_) return;
     switch (state_) {
     case State::FrameStarted:
         if (now >= deadline_) {
@@ -352,7 +381,7 @@ void Controller::tick(long long now) {
     case State::OnPowerLine:
         if (now >= deadline_) {
             state_ = State::Idle;
-            sendReady();
+            sendReady(now);
         }
         break;
     case State::Polling:
@@ -362,6 +391,7 @@ void Controller::tick(long long now) {
                                        " polls: dropped");
                 finishRequest();
             } else {
+                standIn_ = false; // a frame after a later poll answers that one
                 sendPoll(now);
             }
         }
@@ -381,7 +411,7 @@ void Controller::tick(long long now) {
 }
 
 long long Controller::nextDeadline() const {
-    if (hungUp_ || silent_) return -1;
+    if (hungUp_ || silent_ || unplugged_) return -1;
     switch (state_) {
     case State::Idle:
         return requests_.empty() ? -1 : 0;
@@ -408,16 +438,32 @@ void Controller::failNextChecksums(int count) {
 
 void Controller::setSilent(bool silent) {
     if (silent == silent_) return;
-    if (silent) {
-        if (state_ == State::FrameStarted || state_ == State::AwaitingAck ||
-            state_ == State::OnPowerLine)
-            log_.note("fault", "exchange abandoned: line silent");
-        state_ = State::Idle; // a poll or clock request stays queued and starts again
-        skipNext_ = false;
-        clockAnswer_.clear();
-    }
+    if (silent) abandonExchange("line silent");
     silent_ = silent;
     log_.note("mode", silent ? "silent on" : "silent off");
+}
+
+void Controller::setPlugged(bool plugged) {
+    if (plugged == !unplugged_) return;
+    if (!plugged) abandonExchange("device unplugged");
+    unplugged_ = !plugged;
+}
+
+// A frame exchange is dropped (its frame goes nowhere); a poll or clock request
+// in progress stays queued and starts again when the controller can speak.
+void Controller::abandonExchange(const char* why) {
+    if (state_ == State::FrameStarted || state_ == State::AwaitingAck ||
+        state_ == State::OnPowerLine)
+        log_.note("fault", std::string("exchange abandoned: ") + why);
+    state_ = State::Idle;
+    skipNext_ = false;
+    standIn_ = false;
+    clockAnswer_.clear();
+}
+
+void Controller::setEarlyPoll(bool on) {
+    earlyPoll_ = on;
+    log_.note("mode", on ? "early-poll on" : "early-poll off");
 }
 
 void Controller::sendGarbage(const std::vector<uint8_t>& bytes) {
@@ -428,6 +474,7 @@ void Controller::cancelRequests() {
     bool inProgress = state_ == State::Polling || state_ == State::AwaitingClock;
     requests_.clear();
     if (inProgress) finishRequest();
+    standIn_ = false;
 }
 
 void Controller::reportStatus() {

@@ -4,7 +4,8 @@
 // frame put on the power line; it offers power-line traffic to the plug-in
 // with repeated polls and an upload, asks for the time with a clock request
 // and checks the answer, and injects faults (wrong checksums, silence,
-// arbitrary bytes). It owns no descriptor: bytes go out through a writer.
+// arbitrary bytes). It owns no descriptor: bytes go out through a writer, and
+// it is told when the device is unplugged and plugged in again.
 #pragma once
 
 #include "eventLog.h"
@@ -63,6 +64,12 @@ public:
     // exchange is abandoned; a poll or clock request in progress starts again
     // when the line speaks again.
     void setSilent(bool silent);
+    // While on, a report or clock request queued when the ready byte is due
+    // goes out in its place: its first poll (or the request byte) instead of
+    // 0x55, at the same moment; the frame still goes on the power line. A
+    // frame from the computer in answer is a protocol error: it took the poll
+    // for the ready byte.
+    void setEarlyPoll(bool on);
     void sendGarbage(const std::vector<uint8_t>& bytes);
     // Drops every queued report and clock request, including one in progress.
     void cancelRequests();
@@ -71,6 +78,11 @@ public:
     // The line is gone: nothing is sent or queued any more.
     void hangUp();
     bool isHungUp() const { return hungUp_; }
+    // The cable is pulled (false) or back (true). Meanwhile nothing arrives or
+    // goes out and an exchange in progress is abandoned; the controller keeps
+    // its power, so queued reports and clock requests wait and are offered
+    // again once it is back.
+    void setPlugged(bool plugged);
 
 private:
     enum class State { Idle, FrameStarted, AwaitingAck, OnPowerLine, Polling, AwaitingClock };
@@ -89,14 +101,16 @@ private:
     void receiveByte(uint8_t byte, long long now);
     void completeFrame(uint8_t second, long long now);
     void acknowledge(long long now);
-    void sendReady();
+    void sendReady(long long now);
     void protocolError(const std::vector<uint8_t>& bytes, const std::string& why);
     void putOnPowerLine(uint8_t header, uint8_t data);
-    void sendPoll(long long now);
+    void sendPoll(long long now, const char* note = "poll");
     void finishClock();
-    void startNextRequest(long long now);
+    void startNextRequest(long long now, bool inPlaceOfReady = false);
     void finishRequest();
     void ignore(uint8_t byte, const char* why);
+    void abandonExchange(const char* why);
+    void takenForReady(uint8_t header, const char* request);
     bool send(const std::vector<uint8_t>& bytes);
 
     Timing timing_;
@@ -110,6 +124,9 @@ private:
     int wrongChecksums_ = 0;  // frames still to get a wrong checksum
     bool silent_ = false;
     bool hungUp_ = false;
+    bool unplugged_ = false;
+    bool earlyPoll_ = false;
+    bool standIn_ = false; // the last byte sent was a poll or request in place of ready
 
     std::deque<Request> requests_; // front: the one in progress, if any
     long long nextPoll_ = 0;

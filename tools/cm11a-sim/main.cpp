@@ -7,9 +7,9 @@
 #include "commands.h"
 #include "controller.h"
 #include "eventLog.h"
+#include "port.h"
 
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +18,6 @@
 #include <poll.h>
 #include <string>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -27,9 +26,9 @@ namespace {
 using cm11a::CommandResult;
 using cm11a::Controller;
 using cm11a::EventLog;
+using cm11a::Port;
 
-constexpr int kMaxPollWaitMs = 100;  // also how often a regular control file is read
-constexpr int kWriteBudgetMs = 1000; // for a write the terminal cannot take at once
+constexpr int kMaxPollWaitMs = 100; // also how often a regular control file is read
 
 struct Options {
     std::string link;
@@ -56,10 +55,12 @@ void usage(std::FILE* out) {
         "line of output is \"device /dev/pts/N\" (with --json: event \"device\", field\n"
         "\"path\"); then one line per event: each byte with its direction and meaning\n"
         "(\"rx 04 66 address A1\", \"tx 6a checksum\"), and what was put on the power line\n"
-        "(\"A1 ON put on the power line\"). Errors go to standard error.\n"
+        "(\"A1 ON put on the power line\"). A device brought back after unplug is named\n"
+        "by another \"device\" line. Errors go to standard error.\n"
         "\n"
         "Options:\n"
-        "  --link PATH            make PATH a symbolic link to the terminal (removed at exit)\n"
+        "  --link PATH            make PATH a symbolic link to the terminal (removed at exit\n"
+        "                         and at unplug, pointed at the new terminal at plug)\n"
         "  --control PATH         also read commands from PATH: a FIFO (created when PATH does\n"
         "                         not exist, removed at exit) or a regular file (read from its\n"
         "                         start, then followed as it grows)\n"
@@ -158,72 +159,6 @@ std::string errnoText(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
 
-// The controller's end of the line: the pty master, and a descriptor of our
-// own on the slave so that the line stays up while the plug-in reopens it.
-struct Line {
-    int master = -1;
-    int slave = -1;
-    std::string path;
-
-    void open() {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0) fail(1, errnoText("cannot open a pseudo-terminal"));
-        if (grantpt(master) != 0 || unlockpt(master) != 0)
-            fail(1, errnoText("cannot unlock the pseudo-terminal"));
-        char name[PATH_MAX];
-        if (ptsname_r(master, name, sizeof name) != 0)
-            fail(1, errnoText("cannot name the pseudo-terminal"));
-        path = name;
-        slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (slave < 0) fail(1, errnoText("cannot open " + path));
-        setRaw(slave, true);
-        setRaw(master, false);
-        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    }
-
-    static void setRaw(int fd, bool lineSettings) {
-        termios t{};
-        if (tcgetattr(fd, &t) != 0) return;
-        cfmakeraw(&t);
-        if (lineSettings) {
-            cfsetispeed(&t, B4800);
-            cfsetospeed(&t, B4800);
-            t.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
-            t.c_cflag |= CS8 | CLOCAL | CREAD;
-            t.c_iflag &= ~(IXON | IXOFF | IXANY);
-        }
-        t.c_cc[VMIN] = 1;
-        t.c_cc[VTIME] = 0;
-        tcsetattr(fd, TCSANOW, &t);
-    }
-
-    bool isOpen() const { return master >= 0; }
-
-    bool write(const std::vector<uint8_t>& bytes) {
-        size_t done = 0;
-        long long deadline = cm11a::monotonicMs() + kWriteBudgetMs;
-        while (master >= 0 && done < bytes.size()) {
-            ssize_t n = ::write(master, bytes.data() + done, bytes.size() - done);
-            if (n > 0) {
-                done += static_cast<size_t>(n);
-                continue;
-            }
-            if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-            long long left = deadline - cm11a::monotonicMs();
-            if (left <= 0) return false;
-            pollfd p{master, POLLOUT, 0};
-            poll(&p, 1, static_cast<int>(left));
-        }
-        return master >= 0;
-    }
-
-    void close() {
-        if (slave >= 0) ::close(slave);
-        if (master >= 0) ::close(master);
-        slave = master = -1;
-    }
-};
-
 // Splits a byte stream into lines.
 struct LineReader {
     std::string pending;
@@ -272,24 +207,6 @@ struct ControlFile {
     }
 };
 
-void makeLink(const std::string& link, const std::string& target) {
-    struct stat st {};
-    if (lstat(link.c_str(), &st) == 0) {
-        if (!S_ISLNK(st.st_mode)) fail(1, "refusing to replace " + link + ": not a symbolic link");
-        if (unlink(link.c_str()) != 0) fail(1, errnoText("cannot replace " + link));
-    }
-    if (symlink(target.c_str(), link.c_str()) != 0)
-        fail(1, errnoText("cannot create the link " + link));
-}
-
-void removeLink(const std::string& link, const std::string& target) {
-    char buf[PATH_MAX];
-    ssize_t n = readlink(link.c_str(), buf, sizeof buf - 1);
-    if (n < 0) return;
-    buf[n] = '\0';
-    if (target == buf) unlink(link.c_str()); // only our own link
-}
-
 void installSignals() {
     if (pipe(signalPipe) != 0) fail(1, errnoText("cannot create a pipe"));
     for (int fd : signalPipe) {
@@ -310,29 +227,27 @@ int main(int argc, char** argv) {
     Options options = parseOptions(argc, argv);
     installSignals();
 
-    Line line;
-    line.open();
-    if (!options.link.empty()) makeLink(options.link, line.path);
+    EventLog log(stdout, options.json);
+    const char* busyFile = std::getenv("KVQ_MODEMLINES_BUSY_FILE");
+    Port port(options.link, busyFile ? busyFile : "", log);
+    std::string openError;
+    if (!port.open(openError)) fail(1, openError);
     ControlFile control;
     if (!options.control.empty()) control.open(options.control);
 
-    EventLog log(stdout, options.json);
     Controller controller(options.timing, log,
-                          [&line](const std::vector<uint8_t>& bytes) { return line.write(bytes); });
-    log.note("device", "device " + line.path, {{"path", line.path}});
+                          [&port](const std::vector<uint8_t>& bytes) { return port.write(bytes); });
+    port.setListener([&controller](bool plugged, long long) { controller.setPlugged(plugged); });
+    port.announce();
 
     bool quit = false;
     bool stdinOpen = true;
     LineReader stdinLines, controlLines;
     auto execute = [&](const std::string& text) {
         std::string error;
-        switch (cm11a::runCommand(text, controller, log, error)) {
+        switch (cm11a::runCommand(text, controller, port, log, cm11a::monotonicMs(), error)) {
         case CommandResult::Quit:
             quit = true;
-            break;
-        case CommandResult::HangUp:
-            line.close();
-            controller.hangUp();
             break;
         case CommandResult::Error:
             std::fprintf(stderr, "cm11a-sim: %s\n", error.c_str());
@@ -351,17 +266,19 @@ int main(int argc, char** argv) {
 
     while (!quit) {
         long long now = cm11a::monotonicMs();
+        port.tick(now);
         controller.tick(now);
-        long long due = controller.nextDeadline();
         int timeout = kMaxPollWaitMs;
-        if (due >= 0 && due - now < timeout) timeout = due > now ? static_cast<int>(due - now) : 0;
+        for (long long due : {port.nextDeadline(), controller.nextDeadline()})
+            if (due >= 0 && due - now < timeout)
+                timeout = due > now ? static_cast<int>(due - now) : 0;
 
         pollfd fds[4];
         nfds_t count = 0;
         int signalSlot = count++;
         fds[signalSlot] = {signalPipe[0], POLLIN, 0};
         int lineSlot = -1, stdinSlot = -1, controlSlot = -1;
-        if (line.isOpen()) fds[lineSlot = count++] = {line.master, POLLIN, 0};
+        if (port.isPlugged()) fds[lineSlot = count++] = {port.master(), POLLIN, 0};
         if (stdinOpen) fds[stdinSlot = count++] = {STDIN_FILENO, POLLIN, 0};
         if (control.fifo) fds[controlSlot = count++] = {control.fd, POLLIN, 0};
 
@@ -378,13 +295,13 @@ int main(int argc, char** argv) {
         }
         if (lineSlot >= 0 && fds[lineSlot].revents) {
             uint8_t buf[256];
-            ssize_t n = read(line.master, buf, sizeof buf);
+            ssize_t n = read(port.master(), buf, sizeof buf);
             if (n > 0) {
                 controller.receive(buf, static_cast<size_t>(n), cm11a::monotonicMs());
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 // Cannot happen while our own slave descriptor is open; never spin on it.
                 log.note("error", errnoText("line read failed"));
-                line.close();
+                port.hangUp();
                 controller.hangUp();
             }
         }
@@ -399,9 +316,8 @@ int main(int argc, char** argv) {
         if (control.fd >= 0 && !control.fifo) readCommands(control.fd, controlLines);
     }
 
-    log.note("exit", "exit");
-    line.close();
+    port.close();
     control.close();
-    if (!options.link.empty()) removeLink(options.link, line.path);
+    log.note("exit", "exit");
     return 0;
 }
