@@ -5,6 +5,7 @@
 #include "x10/x10TestSupport.h"
 
 #include <cstdlib>
+#include <thread>
 
 using namespace x10test;
 
@@ -115,9 +116,23 @@ TEST_P(X10SimAtMainsPace, CommandsGoOutOnceAndTrafficIsServed) {
     EXPECT_EQ(events.fired,
               (std::vector<FakeEventSource::Key>{{0x66, kX10EventOn}, {0xEE, kX10EventOff}}));
 
+    // A controller whose report is ready when the frame is done polls where the
+    // ready byte would be: the poll is served, the frame taken, the function
+    // frame follows once.
+    command("early-poll on");
+    std::thread reporter([&] {
+        if (!sim.waitFor("rx 00 ack", 5000).empty()) sim.write("report C3 C-ON\n");
+    });
+    EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x22), 1);
+    reporter.join();
+    EXPECT_NE(sim.waitFor("C3 ON put on the power line", 5000), "");
+    ASSERT_EQ(events.fired.size(), 3u);
+    EXPECT_EQ(events.fired[2], (FakeEventSource::Key{0x22, kX10EventOn}));
+    EXPECT_GE(count("in place of the ready byte"), 1);
+
     command("status");
     EXPECT_NE(sim.waitFor("status: 0 protocol errors, 0 duplicate frames"), "");
-    EXPECT_EQ(count(" ON put on the power line"), static_cast<int>(codes.size()));
+    EXPECT_EQ(count(" ON put on the power line"), static_cast<int>(codes.size()) + 1);
     EXPECT_EQ(count("B2 OFF put on the power line"), 1);
 }
 
