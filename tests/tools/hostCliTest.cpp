@@ -4,6 +4,7 @@
 #include "lib/cli.h"
 #include "lib/json.h"
 #include "lib/nodePath.h"
+#include "lib/verbs/watchCommands.h"
 
 #include <gtest/gtest.h>
 
@@ -140,6 +141,9 @@ TEST(HostArguments, RejectsBadArgumentsWithOneLine) {
         {"invoke", "x", "a//b"},
         {"watch", "x", "--invoke", "a\\q"},
         {"tree", ""},
+        {"tree", "x", "--commands"},
+        {"watch", "x", "--resources", "0"},
+        {"watch", "x", "--resources"},
     };
     for (const auto& args : bad) {
         Options o;
@@ -150,6 +154,43 @@ TEST(HostArguments, RejectsBadArgumentsWithOneLine) {
         EXPECT_EQ(parse(args, o, error), Parsed::Error) << shown;
         EXPECT_FALSE(error.empty()) << shown;
         EXPECT_EQ(error.find('\n'), std::string::npos) << shown;
+    }
+}
+
+TEST(HostWatchCommands, ParsesEachCommandAndRejectsTheRestWithOneLine) {
+    WatchCommand c;
+    std::string error;
+    using Kind = WatchCommand::Kind;
+    ASSERT_TRUE(parseWatchCommand("invoke X10/House Code: A/Unit Code: 1/Power On ", c, error));
+    EXPECT_EQ(c.kind, Kind::Invoke);
+    EXPECT_EQ(c.names,
+              (std::vector<std::string>{"X10", "House Code: A", "Unit Code: 1", "Power On"}));
+    ASSERT_TRUE(parseWatchCommand("  command \"a b/c\\/d\" -1 0x10\r", c, error)) << error;
+    EXPECT_EQ(c.kind, Kind::Command);
+    EXPECT_EQ(c.names, (std::vector<std::string>{"a b", "c/d"}));
+    EXPECT_EQ(c.code, UINT64_MAX);
+    EXPECT_EQ(c.w1.value_or(0), 0x10u);
+    ASSERT_TRUE(parseWatchCommand("command p 288", c, error));
+    EXPECT_FALSE(c.w1.has_value());
+    ASSERT_TRUE(parseWatchCommand("sleep 250", c, error));
+    EXPECT_EQ(c.kind, Kind::Sleep);
+    EXPECT_EQ(c.ms, 250u);
+    for (const char* skipped : {"", "   ", "# invoke a"}) {
+        ASSERT_TRUE(parseWatchCommand(skipped, c, error)) << skipped;
+        EXPECT_EQ(c.kind, Kind::Skip) << skipped;
+    }
+    ASSERT_TRUE(parseWatchCommand("resources", c, error));
+    EXPECT_EQ(c.kind, Kind::Resources);
+    ASSERT_TRUE(parseWatchCommand("end", c, error));
+    EXPECT_EQ(c.kind, Kind::End);
+
+    for (const char* bad :
+         {"frob", "invoke", "invoke a//b", "invoke \"a\" b", "invoke \"a", "command a b c",
+          "command \"a b\" 1 2 3", "command a/b", "command a 1 -2", "sleep", "sleep -1",
+          "sleep 1 2", "end now", "resources 1", "Invoke a"}) {
+        EXPECT_FALSE(parseWatchCommand(bad, c, error)) << bad;
+        EXPECT_FALSE(error.empty()) << bad;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << bad;
     }
 }
 

@@ -77,6 +77,21 @@ TEST_F(ModemLinesTest, ChildSeesTheLinesTheTestSets) {
     EXPECT_EQ(ModemLines::outputs(), static_cast<unsigned>(TIOCM_RTS));
     EXPECT_EQ(ask(*child, "set 0x122"), "ok"); // input bits in TIOCMSET are not the child's
     EXPECT_EQ(ask(*child, "get"), "get 0x1c2");
+
+    // The device pulled out: its status cannot be read, whatever the lines do
+    // meanwhile; back, it reads what they are then. DTR and RTS stay the child's.
+    const std::string eio = std::to_string(EIO);
+    ASSERT_TRUE(ModemLines::failStatusReads(true));
+    EXPECT_EQ(ask(*child, "get"), "get error " + eio);
+    EXPECT_EQ(ask(*child, "get64"), "get64 error " + eio);
+    EXPECT_EQ(ask(*child, "icount"), "icount error " + eio);
+    EXPECT_EQ(ask(*child, "wait 0x20"), "wait error " + eio);
+    ModemLines::set(true, false, false, false);
+    EXPECT_EQ(ask(*child, "get"), "get error " + eio) << "setting the lines keeps the failure";
+    EXPECT_EQ(ask(*child, "bis 4"), "ok");
+    ASSERT_TRUE(ModemLines::failStatusReads(false));
+    EXPECT_EQ(ask(*child, "get"), "get 0x26"); // CTS | RTS | DTR
+    EXPECT_EQ(ask(*child, "icount"), "icount 3 2 2 2");
 }
 
 TEST_F(ModemLinesTest, CountersFollowEveryChange) {
@@ -116,6 +131,12 @@ TEST_F(ModemLinesTest, WaitEndsWhenAWatchedLineChanges) {
         child->readLine(line, 50);
     }
     EXPECT_EQ(line, "wait ok");
+
+    // A device pulled out ends a wait, at once or while it waits.
+    ASSERT_TRUE(child->write("wait 0x20\n"));
+    ASSERT_TRUE(ModemLines::failStatusReads(true));
+    EXPECT_TRUE(child->readLine(line, kStartMs));
+    EXPECT_EQ(line, "wait error " + std::to_string(EIO));
 }
 
 TEST_F(ModemLinesTest, OnlyPseudoTerminalSlavesAreServed) {

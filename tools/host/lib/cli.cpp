@@ -19,8 +19,9 @@ const char* const kToolHelp =
     "  tree LIB                     attach, build and print the plug-in's tree\n"
     "  invoke LIB PATH              invoke the function node at PATH (command 289)\n"
     "  command LIB PATH CODE [W1]   send any command code to the node at PATH\n"
-    "  watch LIB [--seconds N] [--invoke PATH]...\n"
-    "                               observe every node and print events as they happen\n"
+    "  watch LIB [--seconds N] [--invoke PATH]... [--commands] [--resources S]\n"
+    "                               observe every node and print events as they happen;\n"
+    "                               take commands from standard input, read resources\n"
     "  cycles LIB [--count N] [--seconds S] [--invoke PATH]... [--class NAME]...\n"
     "                               load, use and unload LIB again and again; check that\n"
     "                               nothing of the process's resources is left behind\n"
@@ -85,8 +86,8 @@ const char* const kCommandHelp =
     "(1,207).\n";
 
 const char* const kWatchHelp =
-    "Usage: kvq-host watch LIB [--seconds N] [--invoke PATH]... [--progress] [--until-eof]\n"
-    "                      [--destroy-fired] [--json]\n"
+    "Usage: kvq-host watch LIB [--seconds N] [--invoke PATH]... [--commands] [--resources S]\n"
+    "                      [--progress] [--until-eof] [--destroy-fired] [--json]\n"
     "Attaches, builds, registers an observer on every node, invokes each --invoke PATH in\n"
     "turn (command 289), runs the message loop for N seconds (default 10; Ctrl+C ends it\n"
     "early) printing every event as it happens, then detaches and prints the unload\n"
@@ -94,19 +95,44 @@ const char* const kWatchHelp =
     "\n"
     "  --seconds N    how long to run the message loop (decimal, may be 0)\n"
     "  --invoke PATH  invoke the function node at PATH once observers are registered\n"
+    "  --commands     carry out the commands that come on standard input, one per line\n"
+    "                 (below); the end of standard input ends the watch, as --until-eof\n"
+    "  --resources S  print a \"resources\" line when the loop starts and every S seconds\n"
+    "                 (0.01 to 1000000)\n"
     "  --progress     report the time left on standard error once a second\n"
     "  --until-eof    also end the watch early when standard input reaches its end\n"
     "                 (for scripts: close the pipe instead of sending Ctrl+C)\n"
     "  --destroy-fired  destroy each node that fires (node operation 1) while its event\n"
     "                 call-out (321) is still running, as a careless host may\n"
     "\n"
+    "Commands (--commands), carried out on the host's thread between two turns of the\n"
+    "message loop, in order:\n"
+    "  invoke PATH              command 289, as the invoke subcommand: a \"result\" line\n"
+    "  command PATH CODE [W1]   any command code, as the command subcommand\n"
+    "  resources                a \"resources\" line now\n"
+    "  sleep MS                 the next line waits MS milliseconds; the loop runs on\n"
+    "  end                      end the watch, as at the end of its time\n"
+    "Words are separated by spaces; a PATH in double quotes may hold spaces (invoke also\n"
+    "takes the rest of its line as PATH). Empty lines and lines starting with # are\n"
+    "skipped. An unknown command or path prints one error line on standard error and the\n"
+    "watch goes on. Lines that come after the end of the watch are not carried out.\n"
+    "\n"
     "Besides the event lines, watch prints \"watching\" (JSON \"nodes\", \"observers\",\n"
     "\"seconds\"), a \"result\" line per --invoke with the time the command held the host's\n"
     "thread (\"ms\"), then \"message loop: longest hold N ms\" (JSON \"loop\",\n"
     "\"longestHoldMs\", \"ticks\"): the longest time anything held the message loop after\n"
-    "the invokes, measured by a 10 ms timer of the tool's own; and at the end \"detached\"\n"
-    "with the number of observer events sent while the tree was destroyed\n"
-    "(\"observerEvents\"), which are printed one by one only with --verbose.\n";
+    "the invokes, measured by a 10 ms timer of the tool's own (the tool's own commands and\n"
+    "readings do not count); and at the end \"detached\" with the number of observer events\n"
+    "sent while the tree was destroyed (\"observerEvents\"), which are printed one by one\n"
+    "only with --verbose.\n"
+    "\n"
+    "[t] resources: handles H, threads T, windows W, timers M, user objects U, private P KiB\n"
+    "(JSON \"resources\" with \"handles\", \"threads\", \"windows\", \"timers\",\n"
+    "\"userObjects\", \"privateKiB\"): what the process holds now. Open handles (file\n"
+    "descriptors natively), threads, windows of the host's thread, timers (natively the\n"
+    "live ones; on Windows, which cannot list them, the timer messages due at that moment,\n"
+    "taken from the queue), USER objects of the process (Windows) and its private memory\n"
+    "in KiB (Windows: private bytes; natively VmData). -1 where the system will not tell.\n";
 
 const char* const kCyclesHelp =
     "Usage: kvq-host cycles LIB [--count N] [--seconds S] [--invoke PATH]... [--class NAME]...\n"
@@ -254,6 +280,18 @@ Parsed parseArguments(const std::vector<std::string>& args, Options& o, std::str
         } else if (a == "--until-eof") {
             if (!noValue()) return Parsed::Error;
             o.untilEof = true;
+            watchOnly.push_back(a);
+        } else if (a == "--commands") {
+            if (!noValue()) return Parsed::Error;
+            o.commands = true;
+            watchOnly.push_back(a);
+        } else if (a == "--resources") {
+            if (!takeValue()) return Parsed::Error;
+            if (!parseSeconds(value, o.resourcesEvery) || o.resourcesEvery < 0.01) {
+                error = "--resources needs a number of seconds from 0.01 to 1000000, not \"" +
+                        value + "\"";
+                return Parsed::Error;
+            }
             watchOnly.push_back(a);
         } else if (a == "--destroy-fired") {
             if (!noValue()) return Parsed::Error;

@@ -1,6 +1,6 @@
-// The kvq-host command line: its arguments, help texts and the subcommands
-// tree, invoke, command and watch, run against one plug-in library. Kept out
-// of main() so the tests can run the tool in-process.
+// The kvq-host command line: its arguments and help texts (cli.cpp), and
+// runTool, which runs the verb they name (tool.cpp; the verbs are in verbs/).
+// Kept out of main() so the tests can run the tool in-process.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +27,8 @@ struct Options {
     bool verbose = false;
     bool progress = false;
     bool untilEof = false;     // watch: end when standard input reaches its end
+    bool commands = false;     // watch: carry out commands read from standard input
+    double resourcesEvery = 0; // watch: seconds between two resource readings; 0 for none
     bool destroyFired = false; // watch: destroy each node that fires, in its call-out
     bool noBuild = false;
 };

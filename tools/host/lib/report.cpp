@@ -119,6 +119,24 @@ std::string timePrefix(double seconds) {
     return buf;
 }
 
+std::string resourcesLine(const plat::ProcessResources& r, double seconds, bool json) {
+    if (json)
+        return JsonObject()
+            .real("t", seconds)
+            .text("event", "resources")
+            .number("handles", r.handles)
+            .number("threads", r.threads)
+            .number("windows", r.windows)
+            .number("timers", r.timers)
+            .number("userObjects", r.userObjects)
+            .number("privateKiB", r.privateKiB)
+            .str();
+    return timePrefix(seconds) + "resources: handles " + std::to_string(r.handles) + ", threads " +
+           std::to_string(r.threads) + ", windows " + std::to_string(r.windows) + ", timers " +
+           std::to_string(r.timers) + ", user objects " + std::to_string(r.userObjects) +
+           ", private " + std::to_string(r.privateKiB) + " KiB";
+}
+
 std::string callLine(const Call& c, const PathLookup& pathOf, bool json,
                      const PathLookup& attributeName) {
     JsonObject j;

@@ -3,6 +3,7 @@
 // tools/host/README.md; the text forms are meant for people.
 #pragma once
 
+#include "platform/platform.h"
 #include "plugin.h"
 
 #include <functional>
@@ -34,5 +35,8 @@ std::string callLine(const Call& call, const PathLookup& pathOf, bool json,
 std::string treeLines(const TreeEntry& entry, bool json);
 // "[   1.234] " for lines that the tool adds itself.
 std::string timePrefix(double seconds);
+// A reading of what the process holds: "[   1.234] resources: handles 9, ..."
+// or the JSON event "resources".
+std::string resourcesLine(const plat::ProcessResources& r, double seconds, bool json);
 
 } // namespace kvqhost
