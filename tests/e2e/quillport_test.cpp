@@ -111,6 +111,33 @@ TEST_F(Quillport, WithoutCom3TheButtonsExistAndTheHostIsToldOnce) {
     EXPECT_EQ(errors, std::vector<std::string>{"error -3 vStatusLineNode:openComPort()"});
 }
 
+TEST_F(Quillport, StatusThatCannotBeReadIsAnOutageToldOnceAndTheButtonsCatchUp) {
+    ModemLines::set(true, false, false, false);
+    auto run = watch(pty.slavePath());
+    EXPECT_NE(run->waitFor("fired " + kCts, 20000), "");
+    for (int outage = 0; outage < 2; ++outage) {
+        run->clearEvents();
+        ModemLines::failStatusReads(true); // the adapter pulled out
+        EXPECT_EQ(run->waitFor("error", 20000), "error -4 vStatusLineNode:run()");
+        // Meanwhile the lines change; the buttons keep what they showed.
+        ModemLines::set(outage == 1, outage == 0, false, false);
+        EXPECT_EQ(lineEvents(run->events()), std::vector<std::string>{});
+        ModemLines::failStatusReads(false); // back: the changes in button order
+        const std::vector<std::string> expected =
+            outage == 0 ? std::vector<std::string>{"activeChanged " + kCts + " 0",
+                                                   "activeChanged " + kDsr + " 1", "fired " + kDsr}
+                        : std::vector<std::string>{"activeChanged " + kCts + " 1", "fired " + kCts,
+                                                   "activeChanged " + kDsr + " 0"};
+        EXPECT_NE(run->waitFor(expected.back(), 20000), "") << outage;
+        EXPECT_EQ(lineEvents(run->events()), expected) << outage;
+        int errors = 0;
+        for (const std::string& e : run->events())
+            errors += e.rfind("error", 0) == 0;
+        EXPECT_EQ(errors, 1) << outage;
+    }
+    EXPECT_EQ(run->finish(), 0);
+}
+
 namespace {
 template <class Done> bool within(int timeoutMs, Done done, bool pump) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
