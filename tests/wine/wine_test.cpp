@@ -90,22 +90,60 @@ std::unique_ptr<HostRun> watch(const std::string& dll, std::vector<std::string> 
     return h;
 }
 
-int count(const std::vector<std::string>& events, const std::string& prefix) {
+int count(const std::vector<std::string>& lines, const std::string& text) {
     int n = 0;
-    for (const std::string& e : events)
-        n += e.rfind(prefix, 0) == 0;
+    for (const std::string& l : lines)
+        n += l.find(text) != std::string::npos;
     return n;
 }
 
+// What the process held: "resources threads T handles H privateKiB P".
+struct Held {
+    int threads = -1, handles = -1;
+};
+Held resources(HostRun& host) {
+    host.child().write("resources\n");
+    Held held;
+    std::string line = host.waitFor("resources", 60000);
+    std::sscanf(line.c_str(), "resources threads %d handles %d", &held.threads, &held.handles);
+    return held;
+}
+
+// Error reports so far.
+int errors(HostRun& host) {
+    return count(host.events(), "error ");
+}
+
+// Wine opens a COM port whose device is missing all the same (a device object
+// of its own stands for it) and fails every call on it afterwards, where
+// Windows fails the open: an absent port is told as either.
+bool toldAbsent(HostRun& host, const std::string& openText, const std::string& deviceText) {
+    return count(host.events(), "error -3 " + openText) +
+               count(host.events(), "error -4 " + deviceText) ==
+           1;
+}
+
+// cm11a-sim at COM1's link; its `hold` marks the device busy for Wine's server.
 struct Simulator {
     Simulator()
         : child({std::string(KVQ_BIN_DIR) + "/cm11a-sim", "--link", portLink("com1"), "--instant",
-                 "--poll-interval", "200", "--exit-on-eof"}) {
+                 "--poll-interval", "200", "--exit-on-eof"},
+                {{"KVQ_MODEMLINES_BUSY_FILE", busyFile()}}) {
         std::string line = child.waitFor("device ", 10000);
         ok = line.rfind("device ", 0) == 0;
         if (ok) device = line.substr(7);
     }
     ~Simulator() { child.write("quit\n"); }
+    // Gives a command and waits until the simulator has taken it.
+    bool command(const std::string& text) {
+        return child.write(text + "\n") && !child.waitFor("cmd " + text, 10000).empty();
+    }
+    // Lines so far (read until the simulator is quiet) that contain `text`.
+    int logged(const std::string& text) {
+        std::string line;
+        while (child.readLine(line, 300)) {}
+        return count(child.lines(), text);
+    }
     ChildProcess child;
     bool ok = false;
     std::string device;
@@ -280,8 +318,115 @@ TEST_F(Wine, KvX10FaultsLeaveTheHostRunning) {
             std::printf("  cm11a-sim: %s\n", l.c_str());
 }
 
+// The controller's port taken away and given back in every way the field
+// knows: absent at build, pulled out and plugged back (20 times, with the
+// process's threads and handles read after two and after twenty), a
+// controller without power, and the port held by another program. Each outage
+// is told once; after each, reports fire without a command and commands go out.
+TEST_F(Wine, KvX10ComesBackFromEveryOutageAndTellsTheHostOnceEach) {
+    Simulator sim;
+    ASSERT_TRUE(sim.ok);
+    ASSERT_TRUE(sim.command("unplug 0"));
+    auto x10 = watch("KV-X10.dll", {"--commands"});
+    if (errors(*x10) == 0) x10->waitFor("error", 10000);
+    EXPECT_TRUE(toldAbsent(*x10, "vX10Port:open()", "vX10Port:onDeviceFailed()"));
+    ASSERT_TRUE(sim.command("plug"));
+    ASSERT_TRUE(sim.command("report A1 A-ON"));
+    EXPECT_NE(x10->waitFor("fired KV-X10/House Code: A/Unit Code: 1/Powered On", 30000), "");
+
+    Held warm;
+    for (int outage = 1; outage <= 20; ++outage) {
+        if (outage == 3) warm = resources(*x10);
+        ASSERT_TRUE(sim.command("unplug 0.5"));
+        EXPECT_EQ(x10->waitFor("error", 30000), "error -4 vX10Port:onDeviceFailed()") << outage;
+        ASSERT_TRUE(sim.command("report C" + std::to_string(outage % 16 + 1) + " C-ON"));
+        EXPECT_NE(x10->waitFor("fired KV-X10/House Code: C/Unit Code: " +
+                                   std::to_string(outage % 16 + 1) + "/Powered On",
+                               30000),
+                  "")
+            << outage;
+    }
+    Held after = resources(*x10);
+    EXPECT_EQ(after.threads, warm.threads);
+    EXPECT_LE(after.handles, warm.handles);
+    x10->child().write("invoke " + kA1On + "\n");
+    EXPECT_NE(sim.child.waitFor("A1 ON put on the power line", 30000), "");
+    EXPECT_NE(x10->waitFor("result", 30000), "");
+    EXPECT_EQ(errors(*x10), 21);
+
+    // Without power: ten attempts once, then one per command until heard again.
+    ASSERT_TRUE(sim.command("silent on"));
+    for (int attempts : {10, 1}) {
+        const int before = sim.logged("04 66");
+        x10->child().write("invoke " + kA1On + "\n");
+        EXPECT_NE(x10->waitFor("result", 60000), "");
+        EXPECT_EQ(sim.logged("04 66") - before, attempts);
+    }
+    ASSERT_TRUE(sim.command("silent off"));
+    ASSERT_TRUE(sim.command("report B2 B-OFF"));
+    EXPECT_NE(x10->waitFor("fired KV-X10/House Code: B/Unit Code: 2/Powered Off", 30000), "");
+    EXPECT_EQ(count(x10->events(), "error -5 vX10Port:transact()"), 1);
+    EXPECT_EQ(errors(*x10), 22);
+    EXPECT_EQ(x10->finish(), 0);
+
+    // Held by another program when the plug-in builds, then released.
+    ASSERT_TRUE(sim.command("hold 0"));
+    auto held = watch("KV-X10.dll");
+    EXPECT_EQ(count(held->events(), "error -3 vX10Port:open()"), 1);
+    ASSERT_TRUE(sim.command("release"));
+    ASSERT_TRUE(sim.command("report D4 D-ON"));
+    EXPECT_NE(held->waitFor("fired KV-X10/House Code: D/Unit Code: 4/Powered On", 30000), "");
+    EXPECT_EQ(held->finish(), 0);
+    EXPECT_EQ(errors(*held), 1);
+    sim.command("status");
+    EXPECT_NE(sim.child.waitFor("status: 0 protocol errors, 0 duplicate frames", 10000), "");
+}
+
+// COM3 absent at build, its status unreadable 20 times (an adapter pulled out;
+// the lines change meanwhile), and held by another program: each outage told
+// once, and the buttons take their lines' states again after each.
+TEST_F(Wine, QuillportComesBackFromEveryOutageAndTellsTheHostOnceEach) {
+    ModemLines::set(true, false, false, false);
+    auto q = watch("Quillport.dll", {"--commands"});
+    if (errors(*q) == 0) q->waitFor("error", 10000);
+    EXPECT_TRUE(toldAbsent(*q, "vStatusLineNode:openComPort()", "vStatusLineNode:run()"));
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.ok());
+    pointPort("com3", pty.slavePath());
+    EXPECT_NE(q->waitFor("fired Quillport/Button 1 (CTS)", 30000), "");
+
+    Held warm;
+    for (int outage = 1; outage <= 20; ++outage) {
+        if (outage == 3) warm = resources(*q);
+        ModemLines::failStatusReads(true);
+        EXPECT_EQ(q->waitFor("error", 30000), "error -4 vStatusLineNode:run()") << outage;
+        const bool dsr = outage % 2 == 1; // changes while unreadable
+        ModemLines::set(true, dsr, false, false);
+        ModemLines::failStatusReads(false);
+        EXPECT_NE(q->waitFor(dsr ? "fired Quillport/Button 2 (DSR)"
+                                 : "activeChanged Quillport/Button 2 (DSR) 0",
+                             30000),
+                  "")
+            << outage;
+    }
+    Held after = resources(*q);
+    EXPECT_EQ(after.threads, warm.threads);
+    EXPECT_LE(after.handles, warm.handles);
+    EXPECT_EQ(errors(*q), 21);
+    EXPECT_EQ(count(q->events(), "fired Quillport/Button 1 (CTS)"), 1) << "CTS stayed active";
+    EXPECT_EQ(q->finish(), 0);
+
+    ASSERT_TRUE(markBusy(pty.slavePath()));
+    auto held = watch("Quillport.dll");
+    EXPECT_EQ(count(held->events(), "error -3 vStatusLineNode:openComPort()"), 1);
+    markBusy("");
+    EXPECT_NE(held->waitFor("fired Quillport/Button 1 (CTS)", 30000), "");
+    EXPECT_EQ(held->finish(), 0);
+    EXPECT_EQ(errors(*held), 1);
+}
+
 // kvq-host.exe's cycles: load, attach, build, traffic, detach, unload again and
-// again in one process (20 times, KV-X10 100 times), with the process's
+// again in one process (20 times each), with the process's
 // handles, threads, windows and timers read through the Windows API before and
 // after, and the time of each detach.
 struct CycleReport {
@@ -348,23 +493,21 @@ TEST_F(Wine, LoadToUnloadCyclesLeaveNothingBehind) {
     EXPECT_EQ(q.fired, 20);
     EXPECT_TRUE(q.loadedMore) << "a loaded Quillport shows its poll thread and window";
 
-    // 100 cycles of KV-X10 with the controller polling all along. A detach ends
-    // the watcher before it closes the device; one whose watcher did not end
-    // would take the 2 s of the worker's stop at least.
+    // KV-X10 with the controller polling all along. A detach ends the watcher
+    // before it closes the device; one whose watcher did not end would take the
+    // 2 s of the worker's first stop wait at least, however busy the machine.
     Simulator sim;
     ASSERT_TRUE(sim.ok);
-    CycleReport x =
-        cycles("KV-X10.dll", {"--seconds", "0.1", "--invoke", kA1On, "--class", "vTimer"},
-               &sim.child, 100);
+    CycleReport x = cycles(
+        "KV-X10.dll", {"--seconds", "0.1", "--invoke", kA1On, "--class", "vTimer"}, &sim.child);
     ASSERT_TRUE(x.ended);
     EXPECT_GE(x.fired, 1) << "the reports reached the cycles";
     EXPECT_TRUE(x.loadedMore) << "a loaded KV-X10 shows its watcher and its timer window";
-    EXPECT_LT(x.longestDetachMs, 1000);
-    std::printf("  KV-X10: longest detach %.1f ms in 100 cycles\n", x.longestDetachMs);
+    EXPECT_LT(x.longestDetachMs, 2000);
+    std::printf("  KV-X10: longest detach %.1f ms in 20 cycles\n", x.longestDetachMs);
 
     for (CycleReport* r : {&q, &x}) {
-        const int cyclesRun = r == &x ? 100 : 20;
-        EXPECT_EQ(r->left["handles"], runtime * cyclesRun / 20);
+        EXPECT_EQ(r->left["handles"], runtime);
         EXPECT_EQ(r->left["threads"], 0);
         EXPECT_EQ(r->left["windows"], 0);
         EXPECT_EQ(r->left["timers"], 0);
