@@ -22,73 +22,20 @@ median and the range over the samples:
                  both read by this script as they are printed
 """
 import argparse
-import json
 import os
-import selectors
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-NATIVE = os.path.join(ROOT, "build", "native-release", "bin")
-WIN32 = os.path.join(ROOT, "build", "win32", "bin")
+from kvqdrive import NATIVE, WIN32, Failed, Lines, map_wine_port, stop_wine, wine_env
+
 BYTE_MS = 10 * 1000.0 / 4800  # one byte, 8N1, at 4800 baud
 
 
 def fail(text):
     sys.exit("x10EndToEnd: " + text)
-
-
-class Lines:
-    """The JSON lines of several pipes, as they come, each as (pipe, object, time read)."""
-
-    def __init__(self):
-        self.selector = selectors.DefaultSelector()
-        self.buffers = {}
-
-    def watch(self, name, stream):
-        os.set_blocking(stream.fileno(), False)
-        self.selector.register(stream, selectors.EVENT_READ, name)
-        self.buffers[name] = b""
-
-    def next(self, timeout):
-        """(name, object, time) of the next line, or None when the time runs out; a line
-        that is not a JSON object (Wine's own messages) comes as an empty one."""
-        end = time.monotonic() + timeout
-        while True:
-            for name, buffered in self.buffers.items():
-                if b"\n" in buffered:
-                    line, rest = buffered.split(b"\n", 1)
-                    self.buffers[name] = rest
-                    try:
-                        record = json.loads(line)
-                    except ValueError:
-                        record = {}
-                    return name, record if isinstance(record, dict) else {}, time.monotonic()
-            left = end - time.monotonic()
-            if left <= 0:
-                return None
-            for key, _ in self.selector.select(left):
-                data = os.read(key.fileobj.fileno(), 65536)
-                if data:
-                    self.buffers[key.data] += data
-                else:
-                    self.selector.unregister(key.fileobj)
-
-    def until(self, name, key, value, timeout, seen=None):
-        """The next line of pipe `name` whose field `key` is `value`."""
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            got = self.next(end - time.monotonic())
-            if got is None:
-                break
-            if seen is not None:
-                seen.append(got)
-            if got[0] == name and got[1].get(key) == value:
-                return got
-        fail("no %s %r from %s within %d s" % (key, value, name, timeout))
 
 
 def summary(values, unit="ms"):
@@ -114,20 +61,15 @@ def main():
                            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     lines = Lines()
     lines.watch("sim", sim.stdout)
-    lines.until("sim", "event", "device", 10)
+    lines.event("sim", "device", 10)
 
     env = dict(os.environ)
     invokes = []
     for unit in range(1, args.commands + 1):
         invokes += ["--invoke", "X10/House Code: A/Unit Code: %d/Power On" % (unit % 16 + 1)]
     if args.wine:
-        env.update(WINEPREFIX=os.environ.get("WINEPREFIX") or os.path.join(ROOT, "build", "wineprefix"),
-                   WINEDEBUG="-all", WINEARCH="win32",
-                   LD_PRELOAD=os.path.join(NATIVE, "libkvqmodemlines.so"))
-        subprocess.run(["wine", "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", "COM1", "/d",
-                        link, "/f"], env=env, check=True, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=env, check=True, stderr=subprocess.DEVNULL)
+        env = wine_env()
+        map_wine_port(env, "COM1", link)
         command = ["wine", os.path.join(WIN32, "kvq-host.exe"), "watch",
                    os.path.join(WIN32, "KV-X10.dll")]
         where = "Wine"
@@ -144,7 +86,7 @@ def main():
     seen = []
     blocked = []
     while len(blocked) < args.commands:
-        _, record, _ = lines.until("host", "event", "result", 120, seen)
+        _, record, _ = lines.event("host", "result", 120, seen)
         blocked.append(float(record["ms"]))
     walls = []
     start = None
@@ -172,13 +114,15 @@ def main():
     for i in range(args.reports):
         sim.stdin.write(b"report A1 A-ON\n" if i % 2 else b"report B2 B-OFF\n")
         sim.stdin.flush()
-        _, _, polled = lines.until("sim", "text", "poll", 10)
-        _, _, fired = lines.until("host", "event", "fired", 10)
+        _, _, polled = lines.until("sim", lambda r: r.get("text") == "poll", 10)
+        _, _, fired = lines.event("host", "fired", 10)
         latencies.append((fired - polled) * 1000)
         time.sleep(0.05)
 
     host.stdin.close()
     host.wait(60)
+    if args.wine:
+        stop_wine(env)
     sim.stdin.write(b"quit\n")
     sim.stdin.flush()
     sim.wait(10)
@@ -197,4 +141,7 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except Failed as error:
+        fail(str(error))

@@ -106,10 +106,13 @@ void vSerialPort::closeDevice() {
     plat::serialClose(handle);
 }
 
+// A device may be back by the time its failure shows (a watcher that saw
+// nothing, a device plugged back quickly): it is tried again at once, then
+// every period.
 void vSerialPort::failDevice() {
     closeDevice();
-    if (reopenPeriod != 0 && deviceName[0] != '\0') awaitReopen();
     onDeviceFailed();
+    if (reopenPeriod != 0 && deviceName[0] != '\0') open(deviceName);
 }
 
 void vSerialPort::awaitReopen() {
@@ -124,14 +127,17 @@ void vSerialPort::awaitReopen() {
 bool vSerialPort::stillThere() {
     if (reopenPeriod == 0) return true;
     const uint32_t now = plat::tickCount();
-    if (now - lastCheck < reopenPeriod) return true;
+    if (now - lastCheck < kCheckPeriodMs) return true;
     lastCheck = now;
     return plat::serialQueuedInput(portHandle.load()) >= 0;
 }
 
 bool vSerialPort::reopenNow() {
     if (isOpen() && !hasFailed()) return true;
-    if (isOpen()) failDevice();
+    if (isOpen()) {
+        failDevice();
+        return isOpen();
+    }
     if (deviceName[0] == '\0') return false;
     return open(deviceName) != 0;
 }

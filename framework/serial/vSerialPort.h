@@ -26,6 +26,8 @@ public:
     // one that outlasts them by this much has a device that takes nothing more.
     static constexpr uint32_t kWriteSlackMs = 2000;
     static constexpr uint32_t kMaxNameLength = 63;
+    // How often a port that reopens its device asks after it while it is open.
+    static constexpr uint32_t kCheckPeriodMs = 500;
 
     vSerialPort();
     ~vSerialPort() override;
@@ -35,8 +37,8 @@ public:
     // Input has arrived since the last call; runs on the host's thread.
     virtual void onData();
 
-    // While open: a failed device is closed (and reopened later, see
-    // setReopenPeriod; such a port also asks after its device every period);
+    // While open: a failed device is closed (and reopened, see setReopenPeriod;
+    // such a port also asks after its device every 500 ms);
     // otherwise, when the watcher raised `dataPending`, clears
     // it and calls `onData` if received bytes are queued. While closed with a
     // reopen period: an attempt to open the device again (vTimer).
@@ -57,10 +59,10 @@ public:
     void purge();
 
     // With a period, a device that could not be opened, or that failed once
-    // open (a read, a write or the watcher's event wait reported an error), is
-    // closed and opened again every `periodMs`, on the host's thread through the
-    // port's timer, until it opens. 0 (the default): the port stays as its owner
-    // left it.
+    // open (a read, a write or the watcher's event wait reported an error, or it
+    // no longer answers), is closed and opened again at once and then every
+    // `periodMs`, on the host's thread through the port's timer, until it opens.
+    // 0 (the default): the port stays as its owner left it.
     void setReopenPeriod(uint32_t periodMs) { reopenPeriod = periodMs; }
     // What the timer would try next, now: a failed device is closed, a closed
     // port with a device name is opened again. True when the port is open and sound.

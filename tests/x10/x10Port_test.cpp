@@ -1,6 +1,7 @@
 // vX10Port against a scripted controller on a pseudo-terminal: the bytes of
 // every command, the frame handshake and its retries, polls and clock requests
 // inside a frame and on their own.
+#include "platform/posix/testing.h"
 #include "x10/x10TestSupport.h"
 
 #include <algorithm>
@@ -181,6 +182,19 @@ TEST_F(X10Fixture, SilentControllerIsGivenUpAfterTenAttemptsThenOneUntilItIsHear
     EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 1);
     EXPECT_EQ(device.received(), concat({kA1Address, kA1Address, kA1Address, kAck, kAOn, kAck}));
     EXPECT_FALSE(port.inOutage());
+}
+
+TEST_F(X10Fixture, ACommandFindsTheControllerBackWhenItsAbsenceWentUnnoticed) {
+    // Pulled out and plugged back (at the same name) while the port saw nothing:
+    // the command's first write fails, and the port opens the device again for it.
+    plat::testing::stubbornEventWaits(true);
+    device.hangUp();
+    ScriptedController back;
+    ASSERT_TRUE(back.ready());
+    EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 1);
+    EXPECT_EQ(back.received(), concat({kA1Address, kAck, kAOn, kAck}));
+    EXPECT_FALSE(port.inOutage()) << "its failure began an outage, the exchange ended it";
+    plat::testing::stubbornEventWaits(false);
 }
 
 TEST_F(X10Fixture, ClosedPortSendsNothing) {

@@ -65,12 +65,17 @@ public:
         worker_ = std::thread([this] { loop(); });
     }
     ~ScriptedController() {
-        stop_ = true;
-        if (worker_.joinable()) worker_.join();
-        if (master_ >= 0) ::close(master_);
+        hangUp();
         unsetenv("KVQ_PORT_COM1");
     }
     bool ready() const { return !path_.empty(); }
+    // The controller goes away: whoever holds the other end sees a hang-up.
+    void hangUp() {
+        stop_ = true;
+        if (worker_.joinable()) worker_.join();
+        if (master_ >= 0) ::close(master_);
+        master_ = -1;
+    }
 
     // Each of the next frames gets these bytes instead of its checksum; an empty
     // entry means no answer at all.

@@ -105,6 +105,15 @@ int vX10Port::attemptsAllowed() const {
 int32_t vX10Port::sendCommand(uint8_t function, uint8_t dims, uint8_t code) {
     // An absent or failed device is tried again first: the command may find it back.
     if (!isOpen() || hasFailed()) reopenNow();
+    int32_t sent = sendFrames(function, dims, code);
+    // A device that fails under the command may have been pulled out and
+    // plugged back before its failure showed: opened again, it gets the
+    // command once more.
+    if (sent == 0 && hasFailed() && reopenNow()) sent = sendFrames(function, dims, code);
+    return sent;
+}
+
+int32_t vX10Port::sendFrames(uint8_t function, uint8_t dims, uint8_t code) {
     uint8_t frame[2];
     buildAddressFrame(code, frame);
     if (!transact(frame, 2)) return 0;

@@ -90,6 +90,8 @@ protected:
     void onDeviceFailed() override;
 
 private:
+    // The address frame of `code`, then the function frame.
+    int32_t sendFrames(uint8_t function, uint8_t dims, uint8_t code);
     // A read whose every byte counts as the controller heard from; *got tells
     // how many came.
     int32_t receive(void* buffer, uint32_t count, uint32_t* got = nullptr);

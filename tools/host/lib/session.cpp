@@ -70,6 +70,16 @@ size_t Session::showCalls(Show show) {
     return held;
 }
 
+void Session::forgetShownCalls() {
+    forgotten_ += seen_;
+    plugin_->clearCalls();
+    seen_ = 0;
+}
+
+size_t Session::callsSoFar() const {
+    return forgotten_ + plugin_->callCount();
+}
+
 void Session::rememberPaths(const std::vector<TreeEntry>& entries) {
     for (const TreeEntry& e : entries)
         paths_[e.handle] = formatPath(e.path);

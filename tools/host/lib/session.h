@@ -57,6 +57,11 @@ public:
     // Prints the calls recorded since the last look; returns how many observer
     // events were held back.
     size_t showCalls(Show show);
+    // Lets go of the calls printed so far, so that a watch of days keeps no
+    // more than a turn of the loop's worth.
+    void forgetShownCalls();
+    // Calls recorded since the library was loaded, forgotten ones included.
+    size_t callsSoFar() const;
 
     // Paths that a tree walk saw, so that lines name nodes without asking.
     void rememberPaths(const std::vector<TreeEntry>& entries);
@@ -78,6 +83,7 @@ private:
     std::unique_ptr<Plugin> plugin_;
     bool attached_ = false;
     size_t seen_ = 0;
+    size_t forgotten_ = 0;
     Handle root_ = 0;
     std::map<Handle, std::string> paths_;
     std::set<Handle> gone_;

@@ -256,11 +256,12 @@ int watchSession(const Options& o, Session& s) {
         if (commands) waitMs = std::min(waitMs, commands->msUntilDue() + 1);
         Plugin::pumpOnce(static_cast<uint32_t>(std::max(0.0, waitMs)));
         s.showCalls(Session::Show::Reports);
+        s.forgetShownCalls();
         long elapsed = static_cast<long>(p.secondsSinceLoad() - start);
         if (o.progress && elapsed != lastReport) {
             lastReport = elapsed;
             s.err() << "kvq-host: watching, " << elapsed << " of " << o.seconds << " s, "
-                    << p.callCount() << " calls so far\n"
+                    << s.callsSoFar() << " calls so far\n"
                     << std::flush;
         }
     }
