@@ -10,7 +10,9 @@ and the range over the samples of:
 
   back-to-event    the device plugged back (the simulator's new "device" line)
                    to the host's "Powered On" event of a report that waited
-                   for it: the port reopens by its timer, without a command
+                   for it: the port reopens by its timer, without a command.
+                   The outages last from 0.5 to 4.5 s, spread over the samples,
+                   so that the return falls anywhere between two attempts
   back-to-command  the device plugged back to a command's frame on the power
                    line, the command invoked at once: it reopens the port first
   attempt          the longest hold of the host's message loop over 10 s with
@@ -61,7 +63,7 @@ def measure(args):
     try:
         for i in range(args.samples):
             # Pulled out; a report waits in the controller; plugged back.
-            sim.command("unplug 1")
+            sim.command("unplug %.2f" % (0.5 + 4.0 * i / max(1, args.samples - 1)))
             wait(lines, "host", host_event("error"), "the outage's report")
             sim.command("report A1 A-ON")
             _, _, back = wait(lines, "sim", host_event("device"), "the device back")
@@ -96,7 +98,8 @@ def measure(args):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--wine", action="store_true", help="the real DLL under Wine")
     parser.add_argument("--samples", type=int, default=5)
     args = parser.parse_args()
