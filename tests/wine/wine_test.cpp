@@ -109,6 +109,13 @@ Held resources(HostRun& host) {
     return held;
 }
 
+// No thread or handle more than at `warm`.
+void expectSteady(HostRun& host, const Held& warm) {
+    Held now = resources(host);
+    EXPECT_EQ(now.threads, warm.threads);
+    EXPECT_LE(now.handles, warm.handles);
+}
+
 // Error reports so far.
 int errors(HostRun& host) {
     return count(host.events(), "error ");
@@ -346,9 +353,7 @@ TEST_F(Wine, KvX10ComesBackFromEveryOutageAndTellsTheHostOnceEach) {
                   "")
             << outage;
     }
-    Held after = resources(*x10);
-    EXPECT_EQ(after.threads, warm.threads);
-    EXPECT_LE(after.handles, warm.handles);
+    expectSteady(*x10, warm);
     x10->child().write("invoke " + kA1On + "\n");
     EXPECT_NE(sim.child.waitFor("A1 ON put on the power line", 30000), "");
     EXPECT_NE(x10->waitFor("result", 30000), "");
@@ -409,9 +414,7 @@ TEST_F(Wine, QuillportComesBackFromEveryOutageAndTellsTheHostOnceEach) {
                   "")
             << outage;
     }
-    Held after = resources(*q);
-    EXPECT_EQ(after.threads, warm.threads);
-    EXPECT_LE(after.handles, warm.handles);
+    expectSteady(*q, warm);
     EXPECT_EQ(errors(*q), 21);
     EXPECT_EQ(count(q->events(), "fired Quillport/Button 1 (CTS)"), 1) << "CTS stayed active";
     EXPECT_EQ(q->finish(), 0);
