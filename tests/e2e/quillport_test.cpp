@@ -96,11 +96,17 @@ TEST_F(Quillport, LinesActiveAtStartFireOnce) {
                                         "activeChanged " + kDsr + " 1", "fired " + kDsr}));
 }
 
-TEST_F(Quillport, WithoutCom3TheButtonsExistAndTheHostIsToldOnce) {
-    ModemLines::set(true, true, true, true);
-    auto run = watch("/dev/kvq-no-such-device");
-    EXPECT_EQ(run->finish(), 0) << run->child().errorText(2000);
+TEST_F(Quillport, WithoutCom3TheButtonsExistTheHostIsToldOnceAndCom3IsTakenWhenItAppears) {
+    ModemLines::set(true, false, false, false);
+    const std::string link =
+        std::string(::testing::TempDir()) + "kvq-quillport-com3-" + std::to_string(getpid());
+    unlink(link.c_str());
+    auto run = watch(link);
     EXPECT_EQ(lineEvents(run->events()), std::vector<std::string>{});
+    ASSERT_EQ(symlink(pty.slavePath().c_str(), link.c_str()), 0);
+    EXPECT_NE(run->waitFor("fired " + kCts, 20000), "");
+    EXPECT_EQ(run->finish(), 0) << run->child().errorText(2000);
+    unlink(link.c_str());
     int announcements = 0;
     std::vector<std::string> errors;
     for (const std::string& e : run->events()) {

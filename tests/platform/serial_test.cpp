@@ -357,7 +357,7 @@ TEST_F(PlatformSerial, ClosingWakesABlockedWaitAndTheDeviceCanBeReopenedAtOnce) 
         uint32_t m = 0;
         result = plat::serialWaitEvent(port, wait, &m);
     });
-    std::this_thread::sleep_for(milliseconds(30));
+    ASSERT_TRUE(eventually([] { return plat::testing::pendingEventWaits() == 1; }));
     EXPECT_EQ(result.load(), -1);
     plat::Handle closing = port;
     port = nullptr;
@@ -383,7 +383,7 @@ TEST_F(PlatformSerial, ClosingWakesABlockedWaitAndTheDeviceCanBeReopenedAtOnce) 
         result = plat::serialWaitEvent(port, wait, &m);
         events = m;
     });
-    std::this_thread::sleep_for(milliseconds(30));
+    ASSERT_TRUE(eventually([] { return plat::testing::pendingEventWaits() == 1; }));
     EXPECT_EQ(result.load(), -1);
     start = steady_clock::now();
     plat::serialSetMask(port, 0);
@@ -403,7 +403,7 @@ TEST_F(PlatformSerial, ClosingWakesABlockedWaitAndTheDeviceCanBeReopenedAtOnce) 
         uint32_t m = 0;
         result = plat::serialWaitEvent(port, wait, &m);
     });
-    std::this_thread::sleep_for(milliseconds(30));
+    ASSERT_TRUE(eventually([] { return plat::testing::pendingEventWaits() == 1; }));
     plat::serialSetMask(port, 0);
     plat::serialClose(port);
     closing = port;

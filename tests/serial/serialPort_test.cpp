@@ -346,9 +346,11 @@ TEST_F(SerialPort, DestroyingAnOpenPortEndsTheWatcherAndReleasesEverything) {
     pty.send({0x5A});
     ASSERT_TRUE(pumpUntil([&] { return port->calls.load() >= 1; }));
 
+    const int closedUnderAWait = plat::testing::devicesClosedUnderAWait();
     auto start = Clock::now();
     port.reset();
     EXPECT_LT(msSince(start), 2000);
+    EXPECT_EQ(plat::testing::devicesClosedUnderAWait(), closedUnderAWait) << "closed first";
     before.expectUnchanged();
     if (HeapAccount::available()) {
         EXPECT_TRUE(threadsGone());
@@ -357,17 +359,24 @@ TEST_F(SerialPort, DestroyingAnOpenPortEndsTheWatcherAndReleasesEverything) {
 
     // A driver that keeps the watcher's event wait pending whatever the mask and
     // the handle do: the watcher is still stopped, and has ended before the
-    // object goes, without the worker's long stop waits.
+    // object goes, well inside the worker's first stop wait (which a watcher
+    // left in its wait would run out, and then the second, longer one).
     plat::testing::stubbornEventWaits(true);
     port = std::make_unique<CountingPort>();
     ASSERT_EQ(port->open("com5"), 1);
-    plat::sleep(50); // the watcher is in its wait, most likely
+    pty.send({0x5A});
+    ASSERT_TRUE(pumpUntil([&] { return port->calls.load() >= 1; }));
+    auto waiting = [] { return plat::testing::pendingEventWaits() == 1; };
+    for (start = Clock::now(); !waiting() && msSince(start) < 3000;)
+        plat::sleep(1);
+    ASSERT_TRUE(waiting());
     start = Clock::now();
     port.reset();
     long long took = msSince(start);
     plat::testing::stubbornEventWaits(false);
-    EXPECT_LT(took, 1000);
+    EXPECT_LT(took, static_cast<long long>(vThread::kStopWaitMs));
     EXPECT_EQ(plat::testing::liveThreads(), before.threads) << "the watcher outlived its port";
+    EXPECT_EQ(plat::testing::devicesClosedUnderAWait(), closedUnderAWait) << "closed first";
     before.expectUnchanged();
 }
 

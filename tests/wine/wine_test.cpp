@@ -97,23 +97,34 @@ int count(const std::vector<std::string>& lines, const std::string& text) {
     return n;
 }
 
-// What the process held: "resources threads T handles H privateKiB P".
+// What the process held: "resources threads T handles H windows W privateKiB P".
 struct Held {
-    int threads = -1, handles = -1;
+    int threads = -1, handles = -1, windows = -1;
 };
 Held resources(HostRun& host) {
     host.child().write("resources\n");
     Held held;
     std::string line = host.waitFor("resources", 60000);
-    std::sscanf(line.c_str(), "resources threads %d handles %d", &held.threads, &held.handles);
+    std::sscanf(line.c_str(), "resources threads %d handles %d windows %d", &held.threads,
+                &held.handles, &held.windows);
     return held;
 }
 
-// No thread or handle more than at `warm`.
+// No thread, handle or window more than at `warm`. Wine's own helper thread
+// of an event wait that has just ended may still be on its way out, so the
+// reading is repeated for a while: what was left behind never goes.
 void expectSteady(HostRun& host, const Held& warm) {
-    Held now = resources(host);
+    Held now;
+    for (int reading = 0; reading < 20; ++reading) {
+        now = resources(host);
+        if (now.threads <= warm.threads && now.handles <= warm.handles &&
+            now.windows <= warm.windows)
+            break;
+        host.child().write("sleep 500\n");
+    }
     EXPECT_EQ(now.threads, warm.threads);
     EXPECT_LE(now.handles, warm.handles);
+    EXPECT_EQ(now.windows, warm.windows);
 }
 
 // Error reports so far.
@@ -249,11 +260,14 @@ TEST_F(Wine, QuillportButtonsFollowTheLinesOfCom3) {
 }
 
 TEST_F(Wine, QuillportWithoutCom3KeepsItsButtons) {
+    ModemLines::set(true, true, true, true);
     auto q = watch("Quillport.dll");
     EXPECT_EQ(count(q->events(), "announce Quillport/Button"), 4);
-    ModemLines::set(true, true, true, true);
-    EXPECT_EQ(q->waitFor("fired", 3000), "");
+    // The plug-in has tried COM3 once it says so; it fired nothing by then.
+    if (errors(*q) == 0) q->waitFor("error", 30000);
+    EXPECT_TRUE(toldAbsent(*q, "vStatusLineNode:openComPort()", "vStatusLineNode:run()"));
     EXPECT_EQ(q->finish(), 0);
+    EXPECT_EQ(count(q->events(), "fired"), 0);
     EXPECT_EQ(count(q->events(), "unload"), 1);
 }
 

@@ -4,8 +4,6 @@
 #include "platform/posix/testing.h"
 #include "x10/x10TestSupport.h"
 
-#include <algorithm>
-
 using namespace x10test;
 
 namespace {
@@ -100,13 +98,8 @@ TEST_F(X10Fixture, AfterACommandTheHostsThreadIsFreeAndAPollIsStillAnswered) {
     // 500 ms read on the silent line.
     EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 1);
     const int calls = port.dataCalls;
-    long long longest = 0; // a 500 ms read would hold one of these pumps
-    for (int tick = 0; tick < 20; ++tick) {
-        auto start = Clock::now();
+    for (int tick = 0; tick < 20; ++tick)
         plat::pumpMessages(10);
-        longest = std::max<long long>(longest, msSince(start));
-    }
-    EXPECT_LT(longest, 400);
     EXPECT_EQ(port.dataCalls, calls);
 
     // A poll right after a command is answered as usual.

@@ -71,6 +71,7 @@ struct Device {
     int maskFd = -1; // readable after the event mask changed, until a wait takes it
     std::atomic<bool> closed{false};
     std::atomic<bool> hungUp{false}; // the other end has gone: no event will come any more
+    std::atomic<int> waiters{0};     // event waits in progress
     std::atomic<uint32_t> maskChanges{0};
     Identity identity;
 
@@ -102,6 +103,21 @@ struct WaitRecord {
 
 std::atomic<bool> waitObjectCreationFails{false};
 std::atomic<bool> waitsAreStubborn{false};
+std::atomic<int> waitsInProgress{0};
+std::atomic<int> closedUnderAWait{0};
+
+// Counts an event wait as in progress for the life of the object.
+struct Waiting {
+    explicit Waiting(Device& device) : device(device) {
+        ++device.waiters;
+        ++waitsInProgress;
+    }
+    ~Waiting() {
+        --waitsInProgress;
+        --device.waiters;
+    }
+    Device& device;
+};
 
 detail::HandleTable<Device>& devices() {
     static auto* table = new detail::HandleTable<Device>(detail::HandleKind::serial);
@@ -299,6 +315,7 @@ Handle serialOpen(const char* name, const SerialOpenOptions* options) {
 void serialClose(Handle port) {
     std::shared_ptr<Device> device = devices().remove(port);
     if (!device) return;
+    if (device->waiters.load() > 0) ++closedUnderAWait;
     {
         std::lock_guard<std::mutex> guard(openLock());
         openDevices().erase(device->identity);
@@ -619,6 +636,7 @@ int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
 
     int result = kWaitFailed;
     bool first = true;
+    Waiting waiting(*device);
     for (;;) {
         if (wait->stopped.load()) {
             result = kWaitStopped;
@@ -703,6 +721,12 @@ void failWaitObjectCreation(bool fail) {
 }
 void stubbornEventWaits(bool stubborn) {
     waitsAreStubborn = stubborn;
+}
+int pendingEventWaits() {
+    return waitsInProgress.load();
+}
+int devicesClosedUnderAWait() {
+    return closedUnderAWait.load();
 }
 int liveWaitObjects() {
     return waitObjects().live();

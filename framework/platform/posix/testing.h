@@ -34,6 +34,13 @@ KVQ_PLATFORM_API void uncapWaits();
 // neither a new event mask nor closing the device ends it, as with drivers
 // that keep a wait pending after their device was pulled out.
 KVQ_PLATFORM_API void stubbornEventWaits(bool stubborn);
+// Serial event waits in progress, process-wide: a test waits for its waiter to
+// be in its wait instead of sleeping for a while.
+KVQ_PLATFORM_API int pendingEventWaits();
+// Devices closed while an event wait on them was still in progress, since the
+// process started: closing first leaves a waiter on a handle that may soon
+// name something else.
+KVQ_PLATFORM_API int devicesClosedUnderAWait();
 // Clears every failure switch, the wait cap, stubborn waits and the version override.
 KVQ_PLATFORM_API void resetSeams();
 
