@@ -6,6 +6,8 @@
 #include "fixtures/hostRun.h"
 #include "fixtures/loadedPlugin.h"
 #include "fixtures/modemlines/modemLines.h"
+#include "fixtures/simulator.h"
+#include "fixtures/waitUntil.h"
 #include "platform/posix/testing.h"
 
 #include <gtest/gtest.h>
@@ -25,47 +27,6 @@ namespace {
 const std::string kX10 = std::string(KVQ_BIN_DIR) + "/KV-X10.so";
 const std::string kQuillport = std::string(KVQ_BIN_DIR) + "/Quillport.so";
 const std::string kA1On = "X10/House Code: A/Unit Code: 1/Power On";
-
-long long elapsedMs(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 since)
-        .count();
-}
-
-// cm11a-sim on its own pseudo-terminal.
-struct Simulator {
-    explicit Simulator(std::vector<std::string> extra = {}) {
-        std::vector<std::string> args{std::string(KVQ_BIN_DIR) + "/cm11a-sim", "--instant",
-                                      "--poll-interval", "300", "--exit-on-eof"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        child = std::make_unique<ChildProcess>(args);
-        std::string line = child->waitFor("device ", 10000);
-        if (line.rfind("device ", 0) == 0) device = line.substr(7);
-    }
-    ~Simulator() { child->write("quit\n"); }
-    // Gives a command and waits until the simulator has taken it.
-    bool command(const std::string& text) {
-        return child->write(text + "\n") && !child->waitFor("cmd " + text, 10000).empty();
-    }
-    // Every line the simulator writes until it has been quiet for `quietMs`.
-    std::vector<std::string> drain(int quietMs = 500) {
-        std::vector<std::string> out;
-        std::string line;
-        while (child->readLine(line, quietMs))
-            out.push_back(line);
-        return out;
-    }
-    std::unique_ptr<ChildProcess> child;
-    std::string device;
-};
-
-int countContaining(const std::vector<std::string>& lines, const std::string& needle) {
-    int n = 0;
-    for (const std::string& l : lines)
-        for (size_t at = l.find(needle); at != std::string::npos; at = l.find(needle, at + 1))
-            ++n;
-    return n;
-}
 
 // Holds a device the way the platform does for a plug-in: exclusive terminal
 // mode plus an advisory lock, which also binds privileged openers.
@@ -119,8 +80,8 @@ TEST(Faults, SilentControllerGetsTenAttemptsOnceThenOneUntilItIsHeardAgain) {
     ASSERT_TRUE(sim.command("silent on"));
     EXPECT_EQ(attempts(), 10);
     EXPECT_EQ(run.finish(), 0);
-    EXPECT_EQ(countContaining(run.events(), "error -5 vX10Port:transact()"), 2);
-    EXPECT_EQ(countContaining(run.events(), "error"), 2);
+    EXPECT_EQ(run.count("error -5 vX10Port:transact()"), 2);
+    EXPECT_EQ(run.count("error"), 2);
     EXPECT_TRUE(noSanitizerReport(run.child()));
 }
 
@@ -174,7 +135,7 @@ TEST(Faults, Com1HeldByAnotherProgramIsReportedOnceAndTakenWhenReleased) {
     ASSERT_TRUE(sim.command("report B3 B-ON"));
     EXPECT_NE(run.waitFor("fired KV-X10/House Code: B/Unit Code: 3/Powered On", 20000), "");
     EXPECT_EQ(run.finish(), 0);
-    EXPECT_EQ(countContaining(run.events(), "error"), 1);
+    EXPECT_EQ(run.count("error"), 1);
     EXPECT_TRUE(noSanitizerReport(run.child()));
 }
 
@@ -199,7 +160,7 @@ TEST(Faults, Com1AbsentAtBuildThenPulledOutIsReportedOncePerOutageAndTakenBack) 
     ASSERT_TRUE(sim.command("report C3 C-OFF"));
     EXPECT_NE(run.waitFor("fired KV-X10/House Code: C/Unit Code: 3/Powered Off", 20000), "");
     EXPECT_EQ(run.finish(), 0);
-    EXPECT_EQ(countContaining(run.events(), "error"), 2);
+    EXPECT_EQ(run.count("error"), 2);
     EXPECT_TRUE(noSanitizerReport(run.child()));
 }
 
@@ -216,14 +177,14 @@ TEST(Faults, Com3HeldByAnotherProgramIsReportedOnceAndTakenWhenReleased) {
     HostRun run({"watch", kQuillport, "--seconds", "60"}, env);
     EXPECT_EQ(run.waitFor("error", 30000), "error -3 vStatusLineNode:openComPort()"); // at build
     ASSERT_EQ(run.waitFor("watching", 30000), "watching");
-    EXPECT_EQ(countContaining(run.events(), "fired"), 0);
+    EXPECT_EQ(run.count("fired"), 0);
     // Released: the poll thread takes the port by itself, and the line already
     // active fires.
     held.release();
     EXPECT_NE(run.waitFor("fired Quillport/Button 1 (CTS)", 30000), "");
     EXPECT_EQ(run.finish(), 0);
-    EXPECT_EQ(countContaining(run.events(), "announce"), 4);
-    EXPECT_EQ(countContaining(run.events(), "error"), 1);
+    EXPECT_EQ(run.count("announce"), 4);
+    EXPECT_EQ(run.count("error"), 1);
     EXPECT_TRUE(noSanitizerReport(run.child()));
     ModemLines::remove();
 }
@@ -310,15 +271,6 @@ std::ostream& operator<<(std::ostream& os, const Counters& c) {
 }
 
 // Pumps the host's messages until `done` holds or the deadline passes.
-template <class Done> bool pumpUntil(Done done, int timeoutMs) {
-    auto start = std::chrono::steady_clock::now();
-    while (!done()) {
-        if (elapsedMs(start) >= timeoutMs) return false;
-        plat::pumpMessages(20);
-    }
-    return true;
-}
-
 bool canOpen(const char* name) {
     plat::Handle port = plat::serialOpen(name, nullptr);
     if (port == nullptr) return false;
@@ -350,7 +302,7 @@ TEST(FaultsInProcess, AHostThatAnswersNothingStillGetsWorkingPlugins) {
         x10.call(2, 2, on, {0, 0, 289, 0});
         EXPECT_NE(sim.child->waitFor("A1 ON put on the power line", 20000), "");
         ASSERT_TRUE(sim.command("report A1 A-ON"));
-        EXPECT_TRUE(pumpUntil([] { return silentHostFired > 0; }, 20000));
+        EXPECT_TRUE(waitUntil([] { return silentHostFired > 0; }, 20000, true));
         EXPECT_EQ(x10.detach(), 1u);
     }
     {
@@ -395,7 +347,7 @@ TEST(FaultsInProcess, DestroyingTheRootInsteadOfDetachReleasesEverything) {
             EXPECT_GT(built.timers, before.timers);
             ASSERT_TRUE(sim.command("report A1 A-ON"));
             fired = 0;
-            EXPECT_TRUE(pumpUntil([] { return fired > 0; }, 20000));
+            EXPECT_TRUE(waitUntil([] { return fired > 0; }, 20000, true));
         } else {
             EXPECT_EQ(built.threads, before.threads + 1);
             EXPECT_GT(built.windows, before.windows);

@@ -3,6 +3,7 @@
 #include "fixtures/hostRun.h"
 #include "fixtures/loadedPlugin.h"
 #include "fixtures/modemlines/modemLines.h"
+#include "fixtures/waitUntil.h"
 #include "platform/posix/testing.h"
 
 #include <gtest/gtest.h>
@@ -144,20 +145,6 @@ TEST_F(Quillport, StatusThatCannotBeReadIsAnOutageToldOnceAndTheButtonsCatchUp) 
     EXPECT_EQ(run->finish(), 0);
 }
 
-namespace {
-template <class Done> bool within(int timeoutMs, Done done, bool pump) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
-        if (pump)
-            plat::pumpMessages(20);
-        else
-            plat::sleep(1);
-    }
-    return true;
-}
-} // namespace
-
 // The host's own process: the poll loop posts to the queue of this thread,
 // which the test fills as a host busy elsewhere would. The modem lines of a
 // pseudo-terminal come only through the preloaded fixture, so the test below
@@ -171,7 +158,7 @@ TEST(QuillportInProcess, DISABLED_LineChangesOutlastAFullQueue) {
     ASSERT_NE(cts, 0u);
     auto active = [&] { return quill.word(2, 40, cts) != 0; };
     ModemLines::set(true, false, false, false);
-    ASSERT_TRUE(within(20000, active, true));
+    ASSERT_TRUE(waitUntil(active, 20000, true));
     EXPECT_EQ(plat::testing::fineTimerRequests(), 1) << "the poll asks for 1 ms sleeps";
 
     ASSERT_TRUE(plat::registerClass(nullptr, "kvqFiller", &plat::defWindowProc));
@@ -183,13 +170,11 @@ TEST(QuillportInProcess, DISABLED_LineChangesOutlastAFullQueue) {
     EXPECT_LE(posted, 10000);
     const int refused = plat::testing::refusedPosts();
     ModemLines::set(false, false, false, false); // CTS drops while no post gets through
-    ASSERT_TRUE(within(
-        20000, [&] { return plat::testing::refusedPosts() > refused; }, false));
+    ASSERT_TRUE(waitUntil([&] { return plat::testing::refusedPosts() > refused; }, 20000));
     EXPECT_TRUE(active());
 
     // The host catches up: the drop reaches the button, and nothing fired twice.
-    EXPECT_TRUE(within(
-        20000, [&] { return !active(); }, true));
+    EXPECT_TRUE(waitUntil([&] { return !active(); }, 20000, true));
     int fired = 0;
     for (const CallOut& c : quill.callOuts)
         fired += c.category() == 2 && c.operation() == 2 && c.word(2) == 321;
@@ -219,8 +204,7 @@ TEST_F(Quillport, LineChangesOutlastAFullQueueAndNoWindowMeansNoPolling) {
     plat::testing::failWindowCreation(true);
     quill.build();
     plat::testing::failWindowCreation(false);
-    EXPECT_TRUE(within(
-        5000, [&] { return plat::testing::liveThreads() == threads; }, false));
+    EXPECT_TRUE(waitUntil([&] { return plat::testing::liveThreads() == threads; }, 5000));
     int reports = 0; // of the window; COM3 is absent here, which is reported too
     for (const CallOut& c : quill.callOuts)
         reports += c.category() == 1 && c.operation() == 304 && c.word(0) == uint32_t(-2);

@@ -5,6 +5,7 @@
 #include "fixtures/heapAccount.h"
 #include "fixtures/hostRun.h"
 #include "fixtures/loadedPlugin.h"
+#include "fixtures/simulator.h"
 #include "platform/posix/testing.h"
 
 #include <gtest/gtest.h>
@@ -190,19 +191,6 @@ bool x10Cycle(ChildProcess* sim, bool report) {
     return p.detach() == 1 && fired && host.unloads == 1;
 }
 
-struct Simulator {
-    Simulator() {
-        child = std::make_unique<ChildProcess>(
-            std::vector<std::string>{std::string(KVQ_BIN_DIR) + "/cm11a-sim", "--instant",
-                                     "--poll-interval", "100", "--exit-on-eof"});
-        std::string line = child->waitFor("device ", 10000);
-        if (line.rfind("device ", 0) == 0) device = line.substr(7);
-    }
-    ~Simulator() { child->write("quit\n"); }
-    std::unique_ptr<ChildProcess> child;
-    std::string device;
-};
-
 } // namespace
 
 TEST(Resources, QuillportCyclesLeaveNothingBehind) {
@@ -214,8 +202,8 @@ TEST(Resources, QuillportCyclesLeaveNothingBehind) {
 }
 
 TEST(Resources, X10CyclesLeaveNothingBehind) {
-    Simulator sim;
-    ASSERT_FALSE(sim.device.empty());
+    Simulator sim({}, {}, 100);
+    ASSERT_TRUE(sim.ok());
     setenv("KVQ_PORT_COM1", sim.device.c_str(), 1);
     makeRoomForWindowClasses();
     int cycles = 0;

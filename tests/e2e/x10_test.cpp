@@ -2,6 +2,7 @@
 // pseudo-terminal of cm11a-sim, the controller simulator.
 #include "fixtures/hostRun.h"
 #include "fixtures/modemlines/modemLines.h"
+#include "fixtures/simulator.h"
 
 #include <gtest/gtest.h>
 
@@ -26,16 +27,10 @@ std::string eventPath(const std::string& house, int unit, const char* event) {
 
 struct X10 : ::testing::Test {
     void SetUp() override {
-        sim = std::make_unique<ChildProcess>(
-            std::vector<std::string>{std::string(KVQ_BIN_DIR) + "/cm11a-sim", "--instant",
-                                     "--poll-interval", "300", "--exit-on-eof"});
-        ASSERT_TRUE(sim->started());
-        std::string line = sim->waitFor("device ", 10000);
-        ASSERT_EQ(line.rfind("device ", 0), 0u) << line;
-        device = line.substr(7);
-    }
-    void TearDown() override {
-        if (sim) sim->write("quit\n");
+        simulator = std::make_unique<Simulator>();
+        ASSERT_TRUE(simulator->ok());
+        sim = simulator->child.get();
+        device = simulator->device;
     }
     std::unique_ptr<HostRun> watch(std::vector<std::string> invokes = {}, std::string port = "") {
         std::vector<std::string> args{"watch", kPlugin, "--seconds", "120"};
@@ -49,7 +44,8 @@ struct X10 : ::testing::Test {
         EXPECT_TRUE(run->started());
         return run;
     }
-    std::unique_ptr<ChildProcess> sim;
+    std::unique_ptr<Simulator> simulator;
+    ChildProcess* sim = nullptr;
     std::string device;
 };
 

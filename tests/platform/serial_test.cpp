@@ -1,4 +1,5 @@
 // Serial devices of the POSIX platform, on a pseudo-terminal that stands in for COM7.
+#include "fixtures/waitUntil.h"
 #include "platform/platform.h"
 #include "platform/posix/testing.h"
 
@@ -25,15 +26,6 @@ using namespace std::chrono;
 
 long long msSince(steady_clock::time_point start) {
     return duration_cast<milliseconds>(steady_clock::now() - start).count();
-}
-
-bool eventually(const std::function<bool()>& condition, int limitMs = 3000) {
-    auto deadline = steady_clock::now() + milliseconds(limitMs);
-    while (!condition()) {
-        if (steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(milliseconds(1));
-    }
-    return true;
 }
 
 class PlatformSerial : public ::testing::Test {
@@ -226,7 +218,7 @@ TEST_F(PlatformSerial, EveryByteValuePassesBothWaysUnchanged) {
 TEST_F(PlatformSerial, PurgeDiscardsUnreadInput) {
     openConfigured();
     toDevice("abc", 3);
-    ASSERT_TRUE(eventually([&] { return unread() == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return unread() == 3; }));
     uint32_t mask = 0;
     plat::Handle wait = plat::createWaitObject();
     ASSERT_EQ(plat::serialWaitEvent(port, wait, &mask), plat::kWaitImmediate);
@@ -235,7 +227,7 @@ TEST_F(PlatformSerial, PurgeDiscardsUnreadInput) {
     EXPECT_EQ(plat::serialRead(port, buffer, 1, 200), 0);
     // Input after the purge is reported again.
     toDevice("d", 1);
-    ASSERT_TRUE(eventually([&] { return unread() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return unread() == 1; }));
     EXPECT_EQ(plat::serialWaitEvent(port, wait, &mask), plat::kWaitImmediate);
     EXPECT_EQ(mask, plat::kEvRxChar);
     plat::closeWaitObject(wait);
@@ -270,7 +262,7 @@ TEST_F(PlatformSerial, EventWaitReportsPendingDataAtOnceAndLaterArrivalsWhenThey
     plat::Handle wait = plat::createWaitObject();
     ASSERT_NE(wait, nullptr);
     toDevice("x", 1);
-    ASSERT_TRUE(eventually([&] { return unread() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return unread() == 1; }));
     uint32_t mask = 0;
     EXPECT_EQ(plat::serialWaitEvent(port, wait, &mask), plat::kWaitImmediate);
     EXPECT_EQ(mask, plat::kEvRxChar);
@@ -285,11 +277,11 @@ TEST_F(PlatformSerial, EventWaitReportsPendingDataAtOnceAndLaterArrivalsWhenThey
         result = plat::serialWaitEvent(port, wait, &m);
         laterMask = m;
     });
-    ASSERT_TRUE(eventually([&] { return entered.load(); }));
+    ASSERT_TRUE(waitUntil([&] { return entered.load(); }));
     std::this_thread::sleep_for(milliseconds(50));
     EXPECT_EQ(result.load(), -1);
     toDevice("y", 1);
-    EXPECT_TRUE(eventually([&] { return result.load() != -1; }));
+    EXPECT_TRUE(waitUntil([&] { return result.load() != -1; }));
     waiter.join();
     // Completed while waiting, or at once if the waiter was slow to get there.
     EXPECT_NE(result.load(), plat::kWaitFailed);
@@ -316,7 +308,7 @@ TEST_F(PlatformSerial, AWatcherDoesNotSpinWhileInputWaitsUnreadYetSeesEveryArriv
     w.start();
 
     toDevice("a", 1);
-    ASSERT_TRUE(eventually([&] { return w.reported.load() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return w.reported.load() == 1; }));
     // Nobody reads: the loop must sleep in its wait, neither going round every
     // millisecond nor burning the processor inside the wait.
     clockid_t cpuClock;
@@ -334,14 +326,14 @@ TEST_F(PlatformSerial, AWatcherDoesNotSpinWhileInputWaitsUnreadYetSeesEveryArriv
 
     for (int i = 2; i <= 4; ++i) {
         toDevice("b", 1);
-        ASSERT_TRUE(eventually([&] { return w.reported.load() == i; })) << i;
+        ASSERT_TRUE(waitUntil([&] { return w.reported.load() == i; })) << i;
     }
 
     // Closing the device wakes the waiting watcher, which then sees failures.
     auto start = steady_clock::now();
     plat::serialClose(port);
     port = nullptr;
-    EXPECT_TRUE(eventually([&] { return w.last.load() == plat::kWaitFailed; }, 1000));
+    EXPECT_TRUE(waitUntil([&] { return w.last.load() == plat::kWaitFailed; }, 1000));
     EXPECT_LT(msSince(start), 1000);
     w.running = false;
     w.thread.join();
@@ -357,7 +349,7 @@ TEST_F(PlatformSerial, ClosingWakesABlockedWaitAndTheDeviceCanBeReopenedAtOnce) 
         uint32_t m = 0;
         result = plat::serialWaitEvent(port, wait, &m);
     });
-    ASSERT_TRUE(eventually([] { return plat::testing::pendingEventWaits() == 1; }));
+    ASSERT_TRUE(waitUntil([] { return plat::testing::pendingEventWaits() == 1; }));
     EXPECT_EQ(result.load(), -1);
     plat::Handle closing = port;
     port = nullptr;
@@ -383,7 +375,7 @@ TEST_F(PlatformSerial, ClosingWakesABlockedWaitAndTheDeviceCanBeReopenedAtOnce) 
         result = plat::serialWaitEvent(port, wait, &m);
         events = m;
     });
-    ASSERT_TRUE(eventually([] { return plat::testing::pendingEventWaits() == 1; }));
+    ASSERT_TRUE(waitUntil([] { return plat::testing::pendingEventWaits() == 1; }));
     EXPECT_EQ(result.load(), -1);
     start = steady_clock::now();
     plat::serialSetMask(port, 0);
@@ -403,7 +395,7 @@ TEST_F(PlatformSerial, ClosingWakesABlockedWaitAndTheDeviceCanBeReopenedAtOnce) 
         uint32_t m = 0;
         result = plat::serialWaitEvent(port, wait, &m);
     });
-    ASSERT_TRUE(eventually([] { return plat::testing::pendingEventWaits() == 1; }));
+    ASSERT_TRUE(waitUntil([] { return plat::testing::pendingEventWaits() == 1; }));
     plat::serialSetMask(port, 0);
     plat::serialClose(port);
     closing = port;

@@ -1,4 +1,5 @@
 // Worker threads and mutexes of the POSIX platform.
+#include "fixtures/waitUntil.h"
 #include "platform/platform.h"
 #include "platform/posix/testing.h"
 
@@ -14,15 +15,6 @@
 namespace {
 
 using namespace std::chrono;
-
-bool eventually(const std::function<bool()>& condition, int limitMs = 3000) {
-    auto deadline = steady_clock::now() + milliseconds(limitMs);
-    while (!condition()) {
-        if (steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(milliseconds(1));
-    }
-    return true;
-}
 
 struct Gate {
     std::atomic<bool> open{false};
@@ -53,7 +45,7 @@ TEST(PlatformThreads, StartsAtOnceAndWaitIsBoundedInMilliseconds) {
     uint32_t id = 0;
     plat::Handle thread = plat::createThread(65536, holdUntilOpen, &gate, &id);
     ASSERT_NE(thread, nullptr);
-    ASSERT_TRUE(eventually([&] { return gate.entered.load(); }));
+    ASSERT_TRUE(waitUntil([&] { return gate.entered.load(); }));
     EXPECT_EQ(id, gate.id.load());
     EXPECT_NE(id, plat::currentThreadId());
     EXPECT_EQ(plat::testing::liveThreads(), before + 1);
@@ -84,9 +76,9 @@ TEST(PlatformThreads, IdlePriorityIsTheSchedulersIdleClass) {
     plat::Handle thread = plat::createThread(65536, holdUntilOpen, &gate, nullptr);
     ASSERT_NE(thread, nullptr);
     plat::setThreadPriority(thread, plat::kThreadPriorityIdle);
-    EXPECT_TRUE(eventually([&] { return gate.policy.load() == SCHED_IDLE; }));
+    EXPECT_TRUE(waitUntil([&] { return gate.policy.load() == SCHED_IDLE; }));
     plat::setThreadPriority(thread, plat::kThreadPriorityNormal);
-    EXPECT_TRUE(eventually([&] { return gate.policy.load() == SCHED_OTHER; }));
+    EXPECT_TRUE(waitUntil([&] { return gate.policy.load() == SCHED_OTHER; }));
     gate.open = true;
     EXPECT_TRUE(plat::waitThread(thread, 5000));
     plat::setThreadPriority(thread, plat::kThreadPriorityIdle); // ended: nothing to change
@@ -107,7 +99,7 @@ TEST(PlatformThreads, ClosingTheHandleOfARunningWorkerLetsItFinishDetached) {
     plat::closeThread(thread);                                  // twice: ignored
 
     gate.open = true;
-    EXPECT_TRUE(eventually([&] { return plat::testing::liveThreads() == workers; }));
+    EXPECT_TRUE(waitUntil([&] { return plat::testing::liveThreads() == workers; }));
     EXPECT_TRUE(gate.finished);
 }
 

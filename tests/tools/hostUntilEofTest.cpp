@@ -1,6 +1,7 @@
 // kvq-host watch driven through its standard input: --until-eof ends the watch
 // when a script closes it, --commands carries out the lines it sends.
 #include "fixtures/hostRun.h"
+#include "fixtures/simulator.h"
 #include "tools/childProcess.h"
 
 #include <gtest/gtest.h>
@@ -12,13 +13,6 @@ namespace {
 
 const std::string kSample = std::string(KVQ_BIN_DIR) + "/sample-plugin.so";
 
-int count(const std::vector<std::string>& lines, const std::string& needle) {
-    int n = 0;
-    for (const std::string& line : lines)
-        n += line.find(needle) != std::string::npos;
-    return n;
-}
-
 TEST(HostWatch, UntilEofEndsTheWatchWhenInputCloses) {
     ChildProcess host({std::string(KVQ_BIN_DIR) + "/kvq-host", "watch", kSample, "--seconds", "120",
                        "--until-eof"});
@@ -28,7 +22,7 @@ TEST(HostWatch, UntilEofEndsTheWatchWhenInputCloses) {
     host.closeInput();
     EXPECT_NE(host.waitFor("detached", 30000), "");
     EXPECT_EQ(host.wait(10000), 0);
-    EXPECT_EQ(count(host.lines(), "interrupted"), 1);
+    EXPECT_EQ(countContaining(host.lines(), "interrupted"), 1);
 }
 
 TEST(HostWatch, CommandsFromInputRunInOrderAndEndTheWatch) {
@@ -57,10 +51,11 @@ TEST(HostWatch, CommandsFromInputRunInOrderAndEndTheWatch) {
         ASSERT_TRUE(host.child().write("sleep 100\nend\n"));
         EXPECT_NE(host.waitFor("detached", 30000), "");
         EXPECT_EQ(host.child().wait(30000), 0);
-        EXPECT_EQ(count(host.child().lines(), "interrupted"), 0) << "end is the end of its time";
+        EXPECT_EQ(countContaining(host.child().lines(), "interrupted"), 0)
+            << "end is the end of its time";
         std::string errors = host.child().errorText();
-        EXPECT_EQ(count({errors}, "unknown command \"frob\""), 1) << errors;
-        EXPECT_EQ(count({errors}, "unknown path \"Functions/None\""), 1) << errors;
+        EXPECT_EQ(countContaining({errors}, "unknown command \"frob\""), 1) << errors;
+        EXPECT_EQ(countContaining({errors}, "unknown path \"Functions/None\""), 1) << errors;
     }
     {
         // The end of input ends the watch once the lines before it are done.
@@ -71,7 +66,7 @@ TEST(HostWatch, CommandsFromInputRunInOrderAndEndTheWatch) {
         EXPECT_NE(host.waitFor("result Functions/Fire", 30000), "");
         EXPECT_NE(host.waitFor("detached", 30000), "");
         EXPECT_EQ(host.child().wait(30000), 0);
-        EXPECT_EQ(count(host.child().lines(), "interrupted"), 1);
+        EXPECT_EQ(countContaining(host.child().lines(), "interrupted"), 1);
     }
 }
 

@@ -9,6 +9,7 @@
 // (scripts/vm), and run directly there it skips with that reason.
 #include "fixtures/hostRun.h"
 #include "fixtures/modemlines/modemLines.h"
+#include "fixtures/simulator.h"
 
 #include <gtest/gtest.h>
 
@@ -90,13 +91,6 @@ std::unique_ptr<HostRun> watch(const std::string& dll, std::vector<std::string> 
     return h;
 }
 
-int count(const std::vector<std::string>& lines, const std::string& text) {
-    int n = 0;
-    for (const std::string& l : lines)
-        n += l.find(text) != std::string::npos;
-    return n;
-}
-
 // What the process held: "resources threads T handles H windows W privateKiB P".
 struct Held {
     int threads = -1, handles = -1, windows = -1;
@@ -129,42 +123,21 @@ void expectSteady(HostRun& host, const Held& warm) {
 
 // Error reports so far.
 int errors(HostRun& host) {
-    return count(host.events(), "error ");
+    return host.count("error ");
 }
 
 // Wine opens a COM port whose device is missing all the same (a device object
 // of its own stands for it) and fails every call on it afterwards, where
 // Windows fails the open: an absent port is told as either.
 bool toldAbsent(HostRun& host, const std::string& openText, const std::string& deviceText) {
-    return count(host.events(), "error -3 " + openText) +
-               count(host.events(), "error -4 " + deviceText) ==
-           1;
+    return host.count("error -3 " + openText) + host.count("error -4 " + deviceText) == 1;
 }
 
 // cm11a-sim at COM1's link; its `hold` marks the device busy for Wine's server.
-struct Simulator {
-    Simulator()
-        : child({std::string(KVQ_BIN_DIR) + "/cm11a-sim", "--link", portLink("com1"), "--instant",
-                 "--poll-interval", "200", "--exit-on-eof"},
-                {{"KVQ_MODEMLINES_BUSY_FILE", busyFile()}}) {
-        std::string line = child.waitFor("device ", 10000);
-        ok = line.rfind("device ", 0) == 0;
-        if (ok) device = line.substr(7);
+struct WineSimulator : Simulator {
+    WineSimulator()
+        : Simulator({"--link", portLink("com1")}, {{"KVQ_MODEMLINES_BUSY_FILE", busyFile()}}, 200) {
     }
-    ~Simulator() { child.write("quit\n"); }
-    // Gives a command and waits until the simulator has taken it.
-    bool command(const std::string& text) {
-        return child.write(text + "\n") && !child.waitFor("cmd " + text, 10000).empty();
-    }
-    // Lines so far (read until the simulator is quiet) that contain `text`.
-    int logged(const std::string& text) {
-        std::string line;
-        while (child.readLine(line, 300)) {}
-        return count(child.lines(), text);
-    }
-    ChildProcess child;
-    bool ok = false;
-    std::string device;
 };
 
 class Wine : public ::testing::Test {
@@ -224,7 +197,7 @@ TEST_F(Wine, QuillportButtonsFollowTheLinesOfCom3) {
     pointPort("com3", pty.slavePath());
     ModemLines::set(true, false, false, false); // CTS active before the plug-in starts
     auto q = watch("Quillport.dll");
-    EXPECT_EQ(count(q->events(), "announce Quillport/Button"), 4);
+    EXPECT_EQ(q->count("announce Quillport/Button"), 4);
     EXPECT_NE(q->waitFor("fired Quillport/Button 1 (CTS)", 20000), "") << "line active at start";
 
     struct Line {
@@ -241,7 +214,7 @@ TEST_F(Wine, QuillportButtonsFollowTheLinesOfCom3) {
         ModemLines::set(true, false, false, false);
         EXPECT_NE(q->waitFor(std::string("activeChanged Quillport/") + l.button + " 0", 20000), "")
             << l.button;
-        EXPECT_EQ(count(q->events(), "fired"), 1) << l.button;
+        EXPECT_EQ(q->count("fired"), 1) << l.button;
     }
     q->clearEvents();
     ModemLines::set(false, false, false, false);
@@ -262,18 +235,18 @@ TEST_F(Wine, QuillportButtonsFollowTheLinesOfCom3) {
 TEST_F(Wine, QuillportWithoutCom3KeepsItsButtons) {
     ModemLines::set(true, true, true, true);
     auto q = watch("Quillport.dll");
-    EXPECT_EQ(count(q->events(), "announce Quillport/Button"), 4);
+    EXPECT_EQ(q->count("announce Quillport/Button"), 4);
     // The plug-in has tried COM3 once it says so; it fired nothing by then.
     if (errors(*q) == 0) q->waitFor("error", 30000);
     EXPECT_TRUE(toldAbsent(*q, "vStatusLineNode:openComPort()", "vStatusLineNode:run()"));
     EXPECT_EQ(q->finish(), 0);
-    EXPECT_EQ(count(q->events(), "fired"), 0);
-    EXPECT_EQ(count(q->events(), "unload"), 1);
+    EXPECT_EQ(q->count("fired"), 0);
+    EXPECT_EQ(q->count("unload"), 1);
 }
 
 TEST_F(Wine, KvX10SwitchesModulesFiresEventsAndSetsTheClock) {
-    Simulator sim;
-    ASSERT_TRUE(sim.ok);
+    WineSimulator sim;
+    ASSERT_TRUE(sim.ok());
     // A1 byte for byte; G1, whose address checksum would read as a poll; M10,
     // whose address bytes hold the flow-control character XOFF.
     auto x10 = watch("KV-X10.dll",
@@ -281,19 +254,19 @@ TEST_F(Wine, KvX10SwitchesModulesFiresEventsAndSetsTheClock) {
                       "--invoke", "X10/House Code: M/Unit Code: 10/Power Off"});
     for (const char* step : {"rx 04 66", "tx 6a", "rx 00", "tx 55", "rx 06 62", "tx 68", "rx 00",
                              "tx 55", "A1 ON put on the power line"})
-        EXPECT_NE(sim.child.waitFor(step, 30000), "") << step;
-    EXPECT_NE(sim.child.waitFor("G1 ON put on the power line", 30000), "");
-    EXPECT_NE(sim.child.waitFor("M10 OFF put on the power line", 30000), "");
+        EXPECT_NE(sim.child->waitFor(step, 30000), "") << step;
+    EXPECT_NE(sim.child->waitFor("G1 ON put on the power line", 30000), "");
+    EXPECT_NE(sim.child->waitFor("M10 OFF put on the power line", 30000), "");
 
-    sim.child.write("report A1 A-OFF\n");
+    sim.child->write("report A1 A-OFF\n");
     EXPECT_NE(x10->waitFor("fired KV-X10/House Code: A/Unit Code: 1/Powered Off", 30000), "");
     x10->clearEvents();
-    sim.child.write("report C5 C6 C-ON\n"); // nearest address first
+    sim.child->write("report C5 C6 C-ON\n"); // nearest address first
     EXPECT_NE(x10->waitFor("fired KV-X10/House Code: C/Unit Code: 5/Powered On", 30000), "");
-    EXPECT_EQ(count(x10->events(), "fired KV-X10/House Code: C/Unit Code: 6/Powered On"), 1);
+    EXPECT_EQ(x10->count("fired KV-X10/House Code: C/Unit Code: 6/Powered On"), 1);
 
-    sim.child.write("clock\n");
-    EXPECT_NE(sim.child.waitFor("clock answer", 30000).find("valid, matches local time"),
+    sim.child->write("clock\n");
+    EXPECT_NE(sim.child->waitFor("clock answer", 30000).find("valid, matches local time"),
               std::string::npos);
     EXPECT_EQ(x10->finish(), 0);
 
@@ -309,14 +282,14 @@ TEST_F(Wine, KvX10SwitchesModulesFiresEventsAndSetsTheClock) {
 }
 
 TEST_F(Wine, KvX10FaultsLeaveTheHostRunning) {
-    Simulator sim;
-    ASSERT_TRUE(sim.ok);
+    WineSimulator sim;
+    ASSERT_TRUE(sim.ok());
     // A silent controller: the command gives up and returns; nothing is switched.
-    sim.child.write("silent on\n");
+    sim.child->write("silent on\n");
     auto first = watch("KV-X10.dll", {"--invoke", kA1On});
     EXPECT_NE(first->waitFor("result", 60000), "");
-    sim.child.write("silent off\n");
-    sim.child.write("report B2 B-ON\n");
+    sim.child->write("silent off\n");
+    sim.child->write("report B2 B-ON\n");
     EXPECT_NE(first->waitFor("fired KV-X10/House Code: B/Unit Code: 2/Powered On", 30000), "")
         << "the port still works after the silence";
 
@@ -329,13 +302,13 @@ TEST_F(Wine, KvX10FaultsLeaveTheHostRunning) {
     EXPECT_NE(second->waitFor("result", 60000), "");
     EXPECT_EQ(second->finish(), 0);
     markBusy("");
-    sim.child.write("report D3 D-OFF\n");
+    sim.child->write("report D3 D-OFF\n");
     EXPECT_NE(first->waitFor("fired KV-X10/House Code: D/Unit Code: 3/Powered Off", 30000), "");
     EXPECT_EQ(first->finish(), 0);
-    sim.child.write("status\n");
-    EXPECT_NE(sim.child.waitFor("status: no module switched", 5000), "");
+    sim.child->write("status\n");
+    EXPECT_NE(sim.child->waitFor("status: no module switched", 5000), "");
     if (HasFailure())
-        for (const std::string& l : sim.child.lines())
+        for (const std::string& l : sim.child->lines())
             std::printf("  cm11a-sim: %s\n", l.c_str());
 }
 
@@ -345,8 +318,8 @@ TEST_F(Wine, KvX10FaultsLeaveTheHostRunning) {
 // controller without power, and the port held by another program. Each outage
 // is told once; after each, reports fire without a command and commands go out.
 TEST_F(Wine, KvX10ComesBackFromEveryOutageAndTellsTheHostOnceEach) {
-    Simulator sim;
-    ASSERT_TRUE(sim.ok);
+    WineSimulator sim;
+    ASSERT_TRUE(sim.ok());
     ASSERT_TRUE(sim.command("unplug 0"));
     auto x10 = watch("KV-X10.dll", {"--commands"});
     if (errors(*x10) == 0) x10->waitFor("error", 10000);
@@ -369,7 +342,7 @@ TEST_F(Wine, KvX10ComesBackFromEveryOutageAndTellsTheHostOnceEach) {
     }
     expectSteady(*x10, warm);
     x10->child().write("invoke " + kA1On + "\n");
-    EXPECT_NE(sim.child.waitFor("A1 ON put on the power line", 30000), "");
+    EXPECT_NE(sim.child->waitFor("A1 ON put on the power line", 30000), "");
     EXPECT_NE(x10->waitFor("result", 30000), "");
     EXPECT_EQ(errors(*x10), 21);
 
@@ -384,21 +357,21 @@ TEST_F(Wine, KvX10ComesBackFromEveryOutageAndTellsTheHostOnceEach) {
     ASSERT_TRUE(sim.command("silent off"));
     ASSERT_TRUE(sim.command("report B2 B-OFF"));
     EXPECT_NE(x10->waitFor("fired KV-X10/House Code: B/Unit Code: 2/Powered Off", 30000), "");
-    EXPECT_EQ(count(x10->events(), "error -5 vX10Port:transact()"), 1);
+    EXPECT_EQ(x10->count("error -5 vX10Port:transact()"), 1);
     EXPECT_EQ(errors(*x10), 22);
     EXPECT_EQ(x10->finish(), 0);
 
     // Held by another program when the plug-in builds, then released.
     ASSERT_TRUE(sim.command("hold 0"));
     auto held = watch("KV-X10.dll");
-    EXPECT_EQ(count(held->events(), "error -3 vX10Port:open()"), 1);
+    EXPECT_EQ(held->count("error -3 vX10Port:open()"), 1);
     ASSERT_TRUE(sim.command("release"));
     ASSERT_TRUE(sim.command("report D4 D-ON"));
     EXPECT_NE(held->waitFor("fired KV-X10/House Code: D/Unit Code: 4/Powered On", 30000), "");
     EXPECT_EQ(held->finish(), 0);
     EXPECT_EQ(errors(*held), 1);
     sim.command("status");
-    EXPECT_NE(sim.child.waitFor("status: 0 protocol errors, 0 duplicate frames", 10000), "");
+    EXPECT_NE(sim.child->waitFor("status: 0 protocol errors, 0 duplicate frames", 10000), "");
 }
 
 // COM3 absent at build, its status unreadable 20 times (an adapter pulled out;
@@ -430,12 +403,12 @@ TEST_F(Wine, QuillportComesBackFromEveryOutageAndTellsTheHostOnceEach) {
     }
     expectSteady(*q, warm);
     EXPECT_EQ(errors(*q), 21);
-    EXPECT_EQ(count(q->events(), "fired Quillport/Button 1 (CTS)"), 1) << "CTS stayed active";
+    EXPECT_EQ(q->count("fired Quillport/Button 1 (CTS)"), 1) << "CTS stayed active";
     EXPECT_EQ(q->finish(), 0);
 
     ASSERT_TRUE(markBusy(pty.slavePath()));
     auto held = watch("Quillport.dll");
-    EXPECT_EQ(count(held->events(), "error -3 vStatusLineNode:openComPort()"), 1);
+    EXPECT_EQ(held->count("error -3 vStatusLineNode:openComPort()"), 1);
     markBusy("");
     EXPECT_NE(held->waitFor("fired Quillport/Button 1 (CTS)", 30000), "");
     EXPECT_EQ(held->finish(), 0);
@@ -513,10 +486,11 @@ TEST_F(Wine, LoadToUnloadCyclesLeaveNothingBehind) {
     // KV-X10 with the controller polling all along. A detach ends the watcher
     // before it closes the device; one whose watcher did not end would take the
     // 2 s of the worker's first stop wait at least, however busy the machine.
-    Simulator sim;
-    ASSERT_TRUE(sim.ok);
-    CycleReport x = cycles(
-        "KV-X10.dll", {"--seconds", "0.1", "--invoke", kA1On, "--class", "vTimer"}, &sim.child);
+    WineSimulator sim;
+    ASSERT_TRUE(sim.ok());
+    CycleReport x =
+        cycles("KV-X10.dll", {"--seconds", "0.1", "--invoke", kA1On, "--class", "vTimer"},
+               sim.child.get());
     ASSERT_TRUE(x.ended);
     EXPECT_GE(x.fired, 1) << "the reports reached the cycles";
     EXPECT_TRUE(x.loadedMore) << "a loaded KV-X10 shows its watcher and its timer window";
