@@ -126,7 +126,7 @@ TEST(Faults, Com1HeldByAnotherProgramIsReportedOnceAndTakenWhenReleased) {
     HostRun run({"watch", kX10, "--seconds", "120", "--invoke", kA1On},
                 ChildProcess::Env{{"KVQ_PORT_COM1", sim.device}});
     EXPECT_EQ(run.waitFor("error", 120000), "error -3 vX10Port:open()"); // at build
-    EXPECT_NE(run.waitFor("result", 10000), "");
+    EXPECT_NE(run.waitFor("result", 120000), "");
     EXPECT_EQ(countContaining(sim.drain(), "rx "), 0);
 
     // Released: the plug-in takes the port by itself, and the controller's
