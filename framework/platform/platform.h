@@ -88,6 +88,10 @@ using WindowProc = intptr_t(KVQ_CALLBACK*)(Window window, uint32_t message, uint
 KVQ_PLATFORM_API void* createParamOf(intptr_t wmCreateLParam);
 
 KVQ_PLATFORM_API bool classRegistered(Instance instance, const char* className);
+// The window procedure of the class that a window of `className` created with
+// `instance` would get (a class of that instance, else a global class of that
+// name); null when there is none.
+KVQ_PLATFORM_API WindowProc classProcedure(Instance instance, const char* className);
 // Registers a class with nothing but the instance, the name and the procedure.
 KVQ_PLATFORM_API bool registerClass(Instance instance, const char* className, WindowProc proc);
 // Takes the class away; refused (false) while a window of it exists. The system

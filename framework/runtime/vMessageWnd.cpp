@@ -40,10 +40,20 @@ plat::Window vMessageWnd::init() {
 }
 
 plat::Window vMessageWnd::onCreateWindow() {
-    if (!plat::classRegistered(moduleInstance, className.text()) &&
-        !plat::registerClass(moduleInstance, className.text(), &vMessageWnd::frameworkWndProc)) {
-        reportError("vMessageWnd:onCreateWindow()", -2);
-        return nullptr;
+    // A class of this name is used only when its procedure is this library's:
+    // one left by an earlier load of the library at another address, or
+    // another module's, would send the window's messages elsewhere, and no
+    // timer would ever fire. Such a class of this instance is taken away (the
+    // system refuses while a window of it exists); another module's global
+    // class is shadowed by one of this instance.
+    plat::WindowProc existing = plat::classProcedure(moduleInstance, className.text());
+    if (existing != &vMessageWnd::frameworkWndProc) {
+        if (existing != nullptr) plat::unregisterClass(moduleInstance, className.text());
+        if (!plat::registerClass(moduleInstance, className.text(),
+                                 &vMessageWnd::frameworkWndProc)) {
+            reportError("vMessageWnd:onCreateWindow()", -2);
+            return nullptr;
+        }
     }
     if (owner != nullptr) parentHwnd = owner->hwnd;
     if (parentHwnd == plat::messageOnlyParent() && !messageOnlySupported()) parentHwnd = nullptr;

@@ -180,3 +180,17 @@ TEST_F(Runtime, TimersShareOneManagerAndFireOnTheHostThread) {
     EXPECT_EQ(plat::testing::liveWindows(), windowsBefore + 1);
     ASSERT_TRUE(pumpUntil([&] { return third.ticks >= 1; }));
 }
+
+TEST_F(Runtime, AClassOfTheSameNameWithAnotherProcedureIsNotUsed) {
+    // Left by an earlier load of the library, or another module's: its
+    // procedure would get the timer window's messages, and no timer would fire.
+    ASSERT_TRUE(plat::registerClass(moduleInstance, "vTimer", &plat::defWindowProc));
+    {
+        CountingTimer timer(10, 1);
+        ASSERT_NE(vTimerManager::current(), nullptr);
+        EXPECT_TRUE(pumpUntil([&] { return timer.ticks >= 1; }));
+        EXPECT_EQ(plat::classProcedure(moduleInstance, "vTimer"), &vMessageWnd::frameworkWndProc);
+    }
+    EXPECT_TRUE(errors.empty());
+    EXPECT_FALSE(plat::classRegistered(moduleInstance, "vTimer"));
+}

@@ -227,6 +227,14 @@ bool classRegistered(Instance instance, const char* className) {
     return findClass(s, instance, className) != nullptr;
 }
 
+WindowProc classProcedure(Instance instance, const char* className) {
+    if (!className) return nullptr;
+    MessageState& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const WindowClass* found = findClass(s, instance, className);
+    return found != nullptr ? found->proc : nullptr;
+}
+
 bool registerClass(Instance instance, const char* className, WindowProc proc) {
     if (!className || !*className || !proc) return false;
     MessageState& s = state();

@@ -24,6 +24,15 @@ bool classRegistered(Instance instance, const char* className) {
     return GetClassInfoExA(static_cast<HINSTANCE>(instance), className, &wc) != 0;
 }
 
+WindowProc classProcedure(Instance instance, const char* className) {
+    if (!className) return nullptr;
+    WNDCLASSEXA wc;
+    std::memset(&wc, 0, sizeof wc);
+    wc.cbSize = sizeof wc;
+    if (!GetClassInfoExA(static_cast<HINSTANCE>(instance), className, &wc)) return nullptr;
+    return reinterpret_cast<WindowProc>(wc.lpfnWndProc);
+}
+
 bool unregisterClass(Instance instance, const char* className) {
     if (!className) return false;
     return UnregisterClassA(className, static_cast<HINSTANCE>(instance)) != 0;

@@ -87,7 +87,8 @@ const char* const kCommandHelp =
 
 const char* const kWatchHelp =
     "Usage: kvq-host watch LIB [--seconds N] [--invoke PATH]... [--commands] [--resources S]\n"
-    "                      [--progress] [--until-eof] [--destroy-fired] [--json]\n"
+    "                      [--progress] [--until-eof] [--destroy-fired]\n"
+    "                      [--foreign-class NAME]... [--json]\n"
     "Attaches, builds, registers an observer on every node, invokes each --invoke PATH in\n"
     "turn (command 289), runs the message loop for N seconds (default 10; Ctrl+C ends it\n"
     "early) printing every event as it happens, then detaches and prints the unload\n"
@@ -104,6 +105,9 @@ const char* const kWatchHelp =
     "                 (for scripts: close the pipe instead of sending Ctrl+C)\n"
     "  --destroy-fired  destroy each node that fires (node operation 1) while its event\n"
     "                 call-out (321) is still running, as a careless host may\n"
+    "  --foreign-class NAME  before attach, register a window class NAME under the\n"
+    "                 library's module handle with a procedure not the library's, as an\n"
+    "                 earlier load of it or another module may have left one\n"
     "\n"
     "Commands (--commands), carried out on the host's thread between two turns of the\n"
     "message loop, in order:\n"
@@ -296,6 +300,10 @@ Parsed parseArguments(const std::vector<std::string>& args, Options& o, std::str
         } else if (a == "--destroy-fired") {
             if (!noValue()) return Parsed::Error;
             o.destroyFired = true;
+            watchOnly.push_back(a);
+        } else if (a == "--foreign-class") {
+            if (!takeValue()) return Parsed::Error;
+            o.foreignClasses.push_back(value);
             watchOnly.push_back(a);
         } else if (a == "--no-build") {
             if (!noValue()) return Parsed::Error;

@@ -30,6 +30,8 @@ struct Options {
     bool commands = false;     // watch: carry out commands read from standard input
     double resourcesEvery = 0; // watch: seconds between two resource readings; 0 for none
     bool destroyFired = false; // watch: destroy each node that fires, in its call-out
+    // watch: window classes registered under the library's module handle before attach
+    std::vector<std::string> foreignClasses;
     bool noBuild = false;
 };
 

@@ -11,6 +11,14 @@
 
 namespace kvqhost {
 
+namespace {
+// The procedure of a --foreign-class: the tool's, not the library's.
+intptr_t KVQ_CALLBACK foreignProcedure(plat::Window window, uint32_t message, uintptr_t wParam,
+                                       intptr_t lParam) {
+    return plat::defWindowProc(window, message, wParam, lParam);
+}
+} // namespace
+
 Session::Session(const Options& options, std::ostream& out, std::ostream& err)
     : o_(options), out_(out), err_(err) {
     std::string error;
@@ -20,6 +28,9 @@ Session::Session(const Options& options, std::ostream& out, std::ostream& err)
         return;
     }
     plugin_->setDestroyFired(o_.destroyFired);
+    for (const std::string& name : o_.foreignClasses)
+        if (!plat::registerClass(plugin_->moduleInstance(), name.c_str(), &foreignProcedure))
+            err_ << "kvq-host: cannot register the window class \"" << name << "\"\n";
     attached_ = plugin_->attach();
     if (!attached_)
         err_ << "kvq-host: \"" << o_.library
