@@ -10,6 +10,7 @@
 //           host and by every plug-in, standing in for the system's libraries.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -60,6 +61,20 @@ KVQ_PLATFORM_API void closeMutex(Handle mutex);
 
 KVQ_PLATFORM_API void sleep(uint32_t milliseconds);
 KVQ_PLATFORM_API uint32_t tickCount(); // milliseconds, wraps at 2^32
+// A monotonic clock in microseconds from an arbitrary start, never set back or
+// forward with the wall clock: QueryPerformanceCounter on Windows,
+// CLOCK_MONOTONIC natively. (This tool chain's std::chrono::steady_clock is
+// gettimeofday on Windows: wall-clock time, in 15.6 ms steps on XP to 7.)
+KVQ_PLATFORM_API int64_t monotonicMicroseconds();
+// The same as a std::chrono clock, for the tools' times and deadlines.
+struct MonotonicClock {
+    using rep = int64_t;
+    using period = std::micro;
+    using duration = std::chrono::microseconds;
+    using time_point = std::chrono::time_point<MonotonicClock>;
+    static constexpr bool is_steady = true;
+    static time_point now() { return time_point(duration(monotonicMicroseconds())); }
+};
 // Windows rounds sleeps and timers up to its tick (about 15.6 ms) unless the
 // process asks for a finer one: between these two calls, sleep(1) sleeps about
 // 1 ms. Every request is given back once; requests from several callers add up.

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -104,6 +105,21 @@ Held resources(HostRun& host) {
     return held;
 }
 
+// The most of five readings 300 ms apart. A steady KV-X10 holds Wine's own
+// helper thread of its pending event wait, which a reading may catch ended,
+// or ending beside the next one: a leak per outage shows well above either.
+Held settled(HostRun& host) {
+    Held most = resources(host);
+    for (int reading = 1; reading < 5; ++reading) {
+        host.child().write("sleep 300\n");
+        Held now = resources(host);
+        most.threads = std::max(most.threads, now.threads);
+        most.handles = std::max(most.handles, now.handles);
+        most.windows = std::max(most.windows, now.windows);
+    }
+    return most;
+}
+
 // No thread, handle or window more than at `warm`. Wine's own helper thread
 // of an event wait that has just ended may still be on its way out, so the
 // reading is repeated for a while: what was left behind never goes.
@@ -116,9 +132,9 @@ void expectSteady(HostRun& host, const Held& warm) {
             break;
         host.child().write("sleep 500\n");
     }
-    EXPECT_EQ(now.threads, warm.threads);
+    EXPECT_LE(now.threads, warm.threads);
     EXPECT_LE(now.handles, warm.handles);
-    EXPECT_EQ(now.windows, warm.windows);
+    EXPECT_LE(now.windows, warm.windows);
 }
 
 // Error reports so far.
@@ -335,7 +351,7 @@ TEST_F(Wine, KvX10ComesBackFromEveryOutageAndTellsTheHostOnceEach) {
 
     Held warm;
     for (int outage = 1; outage <= 20; ++outage) {
-        if (outage == 3) warm = resources(*x10);
+        if (outage == 3) warm = settled(*x10);
         ASSERT_TRUE(sim.command("unplug 0.5"));
         EXPECT_EQ(x10->waitFor("error", 30000), "error -4 vX10Port:onDeviceFailed()") << outage;
         ASSERT_TRUE(sim.command("report C" + std::to_string(outage % 16 + 1) + " C-ON"));
@@ -394,7 +410,7 @@ TEST_F(Wine, QuillportComesBackFromEveryOutageAndTellsTheHostOnceEach) {
 
     Held warm;
     for (int outage = 1; outage <= 20; ++outage) {
-        if (outage == 3) warm = resources(*q);
+        if (outage == 3) warm = settled(*q);
         ModemLines::failStatusReads(true);
         EXPECT_EQ(q->waitFor("error", 30000), "error -4 vStatusLineNode:run()") << outage;
         const bool dsr = outage % 2 == 1; // changes while unreadable

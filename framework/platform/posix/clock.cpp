@@ -35,6 +35,12 @@ void sleep(uint32_t milliseconds) {
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
 }
 
+int64_t monotonicMicroseconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
 // The system's sleeps are fine already; the requests are only counted.
 namespace {
 std::atomic<int> fineTimerCount{0};

@@ -163,7 +163,7 @@ Plugin::Plugin(EntryFunction* entry, void* moduleInstance)
 
 Plugin::Plugin(EntryFunction* entry, void* library, void* moduleInstance, std::string path)
     : library_(library), entry_(entry), module_(moduleInstance), path_(std::move(path)),
-      loadedAt_(std::chrono::steady_clock::now()) {
+      loadedAt_(plat::MonotonicClock::now()) {
     Registry& r = registry();
     Guard guard(r.lock);
     do {
@@ -198,7 +198,7 @@ void Plugin::setHostSource(uint32_t s) {
 }
 
 double Plugin::secondsSinceLoad() const {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - loadedAt_).count();
+    return std::chrono::duration<double>(plat::MonotonicClock::now() - loadedAt_).count();
 }
 
 // ---------------------------------------------------------------- raw records
@@ -603,7 +603,7 @@ void clearUnroutedCalls() {
 // ---------------------------------------------------------------- message loop
 
 int Plugin::pump(uint32_t ms) {
-    using Clock = std::chrono::steady_clock;
+    using Clock = plat::MonotonicClock;
     auto deadline = Clock::now() + std::chrono::milliseconds(ms);
     int dispatched = 0;
     for (;;) {
@@ -621,7 +621,7 @@ int Plugin::pumpOnce(uint32_t maxWaitMs) {
 }
 
 bool Plugin::pumpUntil(const std::function<bool()>& done, uint32_t ms) {
-    using Clock = std::chrono::steady_clock;
+    using Clock = plat::MonotonicClock;
     auto deadline = Clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
         if (done()) return true;

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "entry/EntryMessage.h"
+#include "platform/platform.h"
 
 #include <array>
 #include <chrono>
@@ -232,7 +233,7 @@ private:
     bool detached_ = false;
     bool destroyFired_ = false;
     char targetTag_ = 'H'; // H is this byte's address: a handle no other plug-in gets
-    std::chrono::steady_clock::time_point loadedAt_;
+    plat::MonotonicClock::time_point loadedAt_;
 
     // Guarded by the process-wide lock of the host entry.
     std::vector<Call> calls_;

@@ -156,7 +156,7 @@ void Session::result(Handle node, uint64_t code, int64_t value, double ms) {
 }
 
 void Session::timedCommand(Handle node, uint64_t code, uint32_t w1) {
-    auto start = SteadyClock::now();
+    auto start = HostClock::now();
     int64_t value = plugin_->command(node, code, w1);
     double ms = msSince(start);
     showCalls(Show::Reports);

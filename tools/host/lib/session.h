@@ -19,14 +19,15 @@
 
 namespace kvqhost {
 
-using SteadyClock = std::chrono::steady_clock;
+// Every time and deadline of the tool: the platform's monotonic clock.
+using HostClock = plat::MonotonicClock;
 
-inline double msBetween(SteadyClock::time_point from, SteadyClock::time_point to) {
+inline double msBetween(HostClock::time_point from, HostClock::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
-inline double msSince(SteadyClock::time_point from) {
-    return msBetween(from, SteadyClock::now());
+inline double msSince(HostClock::time_point from) {
+    return msBetween(from, HostClock::now());
 }
 
 class Session {

@@ -19,7 +19,7 @@ namespace {
 class Cycles {
 public:
     Cycles(const Options& options, std::ostream& out, std::ostream& err)
-        : o_(options), out_(out), err_(err), start_(SteadyClock::now()) {}
+        : o_(options), out_(out), err_(err), start_(HostClock::now()) {}
 
     int run() {
         constexpr int kWarmUp = 2;
@@ -42,7 +42,7 @@ private:
     static constexpr uint32_t kTimerWaitMs = 1100; // longer than the plug-ins' longest period
 
     double seconds() const {
-        return std::chrono::duration<double>(SteadyClock::now() - start_).count();
+        return std::chrono::duration<double>(HostClock::now() - start_).count();
     }
 
     // One load, attach, build, use, detach and unload; 0, or the tool's exit code.
@@ -69,7 +69,7 @@ private:
         }
         Plugin::pump(static_cast<uint32_t>(o_.seconds * 1000));
         plat::processResources(&loaded_, 0);
-        auto detachStart = SteadyClock::now();
+        auto detachStart = HostClock::now();
         p->detach();
         detachMs_ = msSince(detachStart);
         longestDetachMs_ = std::max(longestDetachMs_, detachMs_);
@@ -94,8 +94,8 @@ private:
         };
         plat::ProcessResources r{};
         plat::processResources(&r, 0);
-        auto deadline = SteadyClock::now() + std::chrono::seconds(3);
-        for (int still = 0; still < 10 && SteadyClock::now() < deadline;) {
+        auto deadline = HostClock::now() + std::chrono::seconds(3);
+        for (int still = 0; still < 10 && HostClock::now() < deadline;) {
             if (baseline && same(r, *baseline)) break;
             plat::sleep(20);
             plat::ProcessResources next{};
@@ -174,7 +174,7 @@ private:
     const Options& o_;
     std::ostream& out_;
     std::ostream& err_;
-    SteadyClock::time_point start_;
+    HostClock::time_point start_;
     plat::ProcessResources loaded_{}; // read at the end of the last cycle's message loop
     double detachMs_ = 0;             // the last cycle's detach
     int classes_ = 0;                 // --class names still registered after the last unload

@@ -45,7 +45,7 @@ public:
             plat::setWindowUserData(window_, reinterpret_cast<intptr_t>(this));
             plat::setTimer(window_, 1, kPeriodMs);
         }
-        last_ = SteadyClock::now();
+        last_ = HostClock::now();
     }
     LoopProbe(const LoopProbe&) = delete;
     LoopProbe& operator=(const LoopProbe&) = delete;
@@ -58,7 +58,7 @@ public:
     double longestGapMs() const { return longest_; }
     int64_t ticks() const { return ticks_; }
     // The tool's own work held the loop until now: the gap is counted from here.
-    void restart() { last_ = SteadyClock::now(); }
+    void restart() { last_ = HostClock::now(); }
 
 private:
     static constexpr const char* kClass = "kvqHostLoopProbe";
@@ -69,7 +69,7 @@ private:
         auto* self = reinterpret_cast<LoopProbe*>(plat::windowUserData(w));
         if (message != plat::kWmTimer || !self)
             return plat::defWindowProc(w, message, wParam, lParam);
-        auto now = SteadyClock::now();
+        auto now = HostClock::now();
         double gap = msBetween(self->last_, now);
         self->longest_ = std::max(self->longest_, gap - kPeriodMs);
         self->last_ = now;
@@ -78,7 +78,7 @@ private:
     }
 
     plat::Window window_ = nullptr;
-    SteadyClock::time_point last_;
+    HostClock::time_point last_;
     double longest_ = 0;
     int64_t ticks_ = 0;
 };
@@ -112,7 +112,7 @@ public:
 
     // Carries out the lines that are due; `worked` tells whether any did something.
     Outcome carryOut(Session& s, bool& worked) {
-        while (SteadyClock::now() >= sleepUntil_) {
+        while (HostClock::now() >= sleepUntil_) {
             std::string text;
             if (!input_.next(text)) return input_.ended() ? Outcome::InputEnded : Outcome::Going;
             WatchCommand c;
@@ -134,7 +134,7 @@ public:
                 showResources(s);
                 break;
             case WatchCommand::Kind::Sleep:
-                sleepUntil_ = SteadyClock::now() + std::chrono::milliseconds(c.ms);
+                sleepUntil_ = HostClock::now() + std::chrono::milliseconds(c.ms);
                 break;
             case WatchCommand::Kind::End:
                 return Outcome::End;
@@ -147,7 +147,7 @@ public:
     // How long the loop may wait for the next line: until a sleep is over, or
     // without a limit of ours when none is pending (a line that comes wakes it).
     double msUntilDue() const {
-        double ms = msBetween(SteadyClock::now(), sleepUntil_);
+        double ms = msBetween(HostClock::now(), sleepUntil_);
         return ms > 0 ? ms : kNoLimitMs;
     }
 
@@ -164,7 +164,7 @@ private:
 
     LineInput& input_;
     plat::Window window_ = nullptr;
-    SteadyClock::time_point sleepUntil_{};
+    HostClock::time_point sleepUntil_{};
 };
 
 // Detaches, then says how many observer events the destruction of the tree sent.
