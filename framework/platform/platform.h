@@ -80,6 +80,20 @@ struct MonotonicClock {
 // 1 ms. Every request is given back once; requests from several callers add up.
 KVQ_PLATFORM_API void requestFineTimer();
 KVQ_PLATFORM_API void releaseFineTimer();
+// A pacer for a loop that wakes about every millisecond. Where the system has
+// high-resolution waitable timers (Windows 10 1803 on) the loop waits on one:
+// Windows 11 no longer honours the fine timer above for a process whose
+// windows are all hidden or minimized, a host in the tray. Elsewhere the pacer
+// holds a fine-timer request and sleeps. Opened and closed on one thread (the
+// host's), paused on another (the loop's).
+enum PaceKind : uint32_t { kPaceBySleep = 1, kPaceByHighResolutionTimer = 2 };
+KVQ_PLATFORM_API Handle openPacer(PaceKind* kind); // null only when memory runs out
+KVQ_PLATFORM_API void pace(Handle pacer, uint32_t milliseconds);
+KVQ_PLATFORM_API void closePacer(Handle pacer);
+// A line of diagnostics for a debugger or a debug-output viewer (on Windows
+// OutputDebugStringA); what the module found of the system, never needed by
+// the host.
+KVQ_PLATFORM_API void debugOutput(const char* text);
 
 // ---------------------------------------------------------------- windows and timers
 // Windows belong to the host's thread; only postMessage may be called elsewhere.
@@ -258,6 +272,11 @@ KVQ_PLATFORM_API bool serialModemStatus(Handle port, uint32_t* status);
 KVQ_PLATFORM_API void* loadLibrary(const char* path, char* error, size_t errorSize);
 KVQ_PLATFORM_API void* findSymbol(void* library, const char* name);
 KVQ_PLATFORM_API void freeLibrary(void* library);
+// Every debugOutput line of the process from now on, on the thread that wrote
+// it (Windows: through a vectored exception handler, which sees a line before
+// a debugger or a viewer does). One listener; null stops listening.
+using DebugListener = void (*)(const char* text);
+KVQ_PLATFORM_API void listenDebugOutput(DebugListener listener);
 // True once standard input has reached its end (a closed pipe or file); never waits.
 KVQ_PLATFORM_API bool inputEnded();
 // What the process holds of the system: open handles (file descriptors

@@ -1,12 +1,14 @@
 #include "runtime/osVersion.h"
 
 #include "platform/platform.h"
+#include "runtime/diagnostics.h"
 
 #include <cstring>
 
 namespace {
 plat::OsVersion record;
 bool filled = false;
+bool windowKindTold = false;
 
 const plat::OsVersion& version() {
     if (!filled) {
@@ -14,6 +16,7 @@ const plat::OsVersion& version() {
         record.size = sizeof record;
         plat::getVersion(&record);
         filled = true;
+        windowKindTold = false;
     }
     return record;
 }
@@ -30,4 +33,14 @@ bool messageOnlySupported() {
 }
 void forgetOsVersion() {
     filled = false;
+}
+
+void tellWindowKind(const char* className) {
+    if (windowKindTold) return;
+    windowKindTold = true;
+    const plat::OsVersion& v = version();
+    tellDebugger("%s: Windows platform %u, version %u.%u: %s windows", className,
+                 static_cast<unsigned>(v.platformId), static_cast<unsigned>(v.major),
+                 static_cast<unsigned>(v.minor),
+                 messageOnlySupported() ? "message-only" : "hidden top-level");
 }

@@ -57,6 +57,7 @@ plat::Window vMessageWnd::onCreateWindow() {
     }
     if (owner != nullptr) parentHwnd = owner->hwnd;
     if (parentHwnd == plat::messageOnlyParent() && !messageOnlySupported()) parentHwnd = nullptr;
+    tellWindowKind(className.text());
     plat::Window window =
         plat::createWindow(className.text(), text(), parentHwnd, moduleInstance, this);
     if (window == nullptr) forgetClass();

@@ -54,11 +54,11 @@ struct X10 : ::testing::Test {
 TEST_F(X10, BuildAnnouncesEveryEventAndCommandsReachThePowerLine) {
     auto run = watch({functionPath(0, 1, "Power On"), functionPath(15, 16, "Power Off")});
     ASSERT_EQ(run->waitFor("watching", 120000), "watching");
-    int announcements = 0;
+    std::vector<std::string> announced;
     for (const std::string& e : run->events())
-        announcements += e.rfind("announce ", 0) == 0;
-    EXPECT_EQ(announcements, 512);
-    EXPECT_EQ(run->events().front(), "announce " + eventPath("A", 1, "Powered On"));
+        if (e.rfind("announce ", 0) == 0) announced.push_back(e);
+    ASSERT_EQ(announced.size(), 512u);
+    EXPECT_EQ(announced.front(), "announce " + eventPath("A", 1, "Powered On"));
 
     // Address, checksum, acknowledgement, ready; then the function frame.
     EXPECT_NE(sim->waitFor("rx 04 66"), "");

@@ -94,16 +94,37 @@ TEST_F(Runtime, WindowCreationOnceAndOwnership) {
     EXPECT_TRUE(errors.empty());
 }
 
+static std::vector<std::string> debugLines;
+static void keepDebugLine(const char* text) {
+    debugLines.push_back(text);
+}
+
+// The kind of window follows the version, and the first window of each
+// reading tells a debugger which it was.
 TEST_F(Runtime, WithoutMessageOnlyWindowsTheWindowHasNoParent) {
+    plat::listenDebugOutput(&keepDebugLine);
+    debugLines.clear();
     plat::testing::overrideVersion(1, 4);
     RecordingWindow window;
     ASSERT_NE(window.init(), nullptr);
     EXPECT_EQ(plat::windowParent(window.window()), nullptr);
+    RecordingWindow second;
+    ASSERT_NE(second.init(), nullptr);
     plat::testing::overrideVersion(2, 4);
     forgetOsVersion();
     RecordingWindow old;
     ASSERT_NE(old.init(), nullptr);
     EXPECT_EQ(plat::windowParent(old.window()), nullptr);
+    plat::testing::overrideVersion(2, 5);
+    forgetOsVersion();
+    RecordingWindow xp;
+    ASSERT_NE(xp.init(), nullptr);
+    EXPECT_EQ(plat::windowParent(xp.window()), plat::messageOnlyParent());
+    plat::listenDebugOutput(nullptr);
+    EXPECT_EQ(debugLines, (std::vector<std::string>{
+                              "kvqTest: Windows platform 1, version 4.0: hidden top-level windows",
+                              "kvqTest: Windows platform 2, version 4.0: hidden top-level windows",
+                              "kvqTest: Windows platform 2, version 5.0: message-only windows"}));
 }
 
 TEST_F(Runtime, FailuresAreReportedToTheHost) {

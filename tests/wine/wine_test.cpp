@@ -137,6 +137,36 @@ void expectSteady(HostRun& host, const Held& warm) {
     EXPECT_LE(now.windows, warm.windows);
 }
 
+// The Windows that Wine reports to kvq-host.exe (KVQ_WINE_VERSION: winxp, win7
+// or win10, the default), and the version a plug-in must see under it. From
+// Windows 8.1 on, GetVersionEx reports 6.2 to a program whose manifest does not
+// name a later Windows, as hosts' manifests do not: so does Wine.
+std::string wineVersion() {
+    const char* v = std::getenv("KVQ_WINE_VERSION");
+    return v != nullptr && *v != '\0' ? v : "win10";
+}
+std::string versionSeen() {
+    const std::string v = wineVersion();
+    return v == "winxp" ? "5.1" : v == "win7" ? "6.1" : "6.2";
+}
+
+// What a plug-in told a debugger of the system, shown in the test's output and
+// checked against the version Wine reports: the NT family, the version, and
+// message-only windows, which every NT from 5 on has.
+void expectSystemSeen(HostRun& host) {
+    int windowLines = 0;
+    for (const std::string& e : host.events()) {
+        if (e.rfind("debug ", 0) != 0) continue;
+        std::printf("  Wine as %s: %s\n", wineVersion().c_str(), e.c_str() + 6);
+        if (e.find(" windows") == std::string::npos) continue;
+        ++windowLines;
+        EXPECT_NE(e.find("Windows platform 2, version " + versionSeen() + ": message-only windows"),
+                  std::string::npos)
+            << e;
+    }
+    EXPECT_EQ(windowLines, 1);
+}
+
 // Error reports so far.
 int errors(HostRun& host) {
     return host.count("error ");
@@ -181,12 +211,19 @@ public:
                   portLink(lower.c_str()), "/f"},
                  300000);
         }
+        step({"wine", "reg", "add", kAppDefaults, "/v", "Version", "/d", wineVersion(), "/f"},
+             300000);
         step({"wineserver", "-w"}, 60000);
         step({"wineserver", "-p"}, 60000);
     }
     static void TearDownTestSuite() {
-        if (!underUserModeEmulation()) run({"wineserver", "-k"}, 60000);
+        if (underUserModeEmulation()) return;
+        run({"wine", "reg", "delete", kAppDefaults, "/v", "Version", "/f"}, 300000);
+        run({"wineserver", "-k"}, 60000);
     }
+    // Wine's version setting for kvq-host.exe alone: other programs of the
+    // prefix keep Wine's default.
+    static constexpr const char* kAppDefaults = "HKCU\\Software\\Wine\\AppDefaults\\kvq-host.exe";
 
 protected:
     void SetUp() override {
@@ -215,6 +252,10 @@ TEST_F(Wine, QuillportButtonsFollowTheLinesOfCom3) {
     // A class named like the plug-in's window, with another procedure, registered
     // first: the plug-in registers its own, or no line change would reach a button.
     auto q = watch("Quillport.dll", {"--foreign-class", "Quillport"});
+    expectSystemSeen(*q);
+    // Wine has CreateWaitableTimerExW whatever version it reports, and takes the flag.
+    EXPECT_EQ(q->count("debug Quillport: the poll is paced by a high-resolution waitable timer"),
+              1);
     EXPECT_EQ(q->count("announce Quillport/Button"), 4);
     EXPECT_NE(q->waitFor("fired Quillport/Button 1 (CTS)", 20000), "") << "line active at start";
 
@@ -273,6 +314,7 @@ TEST_F(Wine, KvX10SwitchesModulesFiresEventsAndSetsTheClock) {
         watch("KV-X10.dll",
               {"--invoke", kA1On, "--invoke", "X10/House Code: G/Unit Code: 1/Power On", "--invoke",
                "X10/House Code: M/Unit Code: 10/Power Off", "--foreign-class", "vTimer"});
+    expectSystemSeen(*x10);
     for (const char* step : {"rx 04 66", "tx 6a", "rx 00", "tx 55", "rx 06 62", "tx 68", "rx 00",
                              "tx 55", "A1 ON put on the power line"})
         EXPECT_NE(sim.child->waitFor(step, 30000), "") << step;

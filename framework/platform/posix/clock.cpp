@@ -1,9 +1,10 @@
-// Sleep, the fine-timer requests and the monotonic tick count.
+// Sleep, the fine-timer requests, pacers, debug output and the monotonic clocks.
 #include "platform/platform.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/testing.h"
 
 #include <atomic>
+#include <mutex>
 
 #include <cerrno>
 #include <ctime>
@@ -56,6 +57,49 @@ void releaseFineTimer() {
 
 int testing::fineTimerRequests() {
     return fineTimerCount.load();
+}
+
+// Pacers: by a "high-resolution timer" (a plain sleep here, which is fine
+// already) unless a test makes the system look older.
+namespace {
+std::atomic<bool> highResolutionTimers{true};
+struct Pacer {
+    PaceKind kind;
+};
+std::mutex listenerLock;
+DebugListener debugListener = nullptr;
+} // namespace
+
+void testing::offerHighResolutionTimers(bool offer) {
+    highResolutionTimers = offer;
+}
+
+Handle openPacer(PaceKind* kind) {
+    auto* pacer = new Pacer{highResolutionTimers ? kPaceByHighResolutionTimer : kPaceBySleep};
+    if (pacer->kind == kPaceBySleep) requestFineTimer();
+    if (kind != nullptr) *kind = pacer->kind;
+    return pacer;
+}
+
+void pace(Handle, uint32_t milliseconds) {
+    sleep(milliseconds);
+}
+
+void closePacer(Handle handle) {
+    auto* pacer = static_cast<Pacer*>(handle);
+    if (pacer == nullptr) return;
+    if (pacer->kind == kPaceBySleep) releaseFineTimer();
+    delete pacer;
+}
+
+void debugOutput(const char* text) {
+    std::lock_guard<std::mutex> hold(listenerLock);
+    if (debugListener != nullptr) debugListener(text);
+}
+
+void listenDebugOutput(DebugListener listener) {
+    std::lock_guard<std::mutex> hold(listenerLock);
+    debugListener = listener;
 }
 
 uint32_t tickCount() {

@@ -41,7 +41,11 @@ KVQ_PLATFORM_API int pendingEventWaits();
 // process started: closing first leaves a waiter on a handle that may soon
 // name something else.
 KVQ_PLATFORM_API int devicesClosedUnderAWait();
-// Clears every failure switch, the wait cap, stubborn waits and the version override.
+// While cleared, openPacer finds no high-resolution timer, as on Windows
+// before 10 1803, and paces by sleeps under a fine-timer request.
+KVQ_PLATFORM_API void offerHighResolutionTimers(bool offer);
+// Clears every failure switch, the wait cap, stubborn waits, the version
+// override, and offers high-resolution timers again.
 KVQ_PLATFORM_API void resetSeams();
 
 // Live resources, counted process-wide.

@@ -461,6 +461,7 @@ void resetSeams() {
     uncapWaits();
     failWaitObjectCreation(false);
     stubbornEventWaits(false);
+    offerHighResolutionTimers(true);
     std::lock_guard<std::mutex> guard(state().lock);
     state().failRegistration = false;
     state().failCreation = false;

@@ -2,6 +2,7 @@
 // Host side only: nothing in a plug-in calls it, so its imports (the tool-help
 // snapshot among them) never reach the DLLs.
 #include "platform/platform.h"
+#include "platform/win32/systemLibrary.h"
 
 #include <windows.h>
 
@@ -134,7 +135,8 @@ constexpr DWORD kCountersWithoutPrivateUsage = offsetof(MemoryCounters, PrivateU
 
 // Newer systems have the function in kernel32 (K32GetProcessMemoryInfo),
 // older ones only in psapi.dll; looked up rather than imported, so that the
-// tool still starts where neither is there. psapi.dll, once loaded, stays.
+// tool still starts where neither is there. psapi.dll, once loaded (from the
+// system directory), stays.
 int privateKiBOfThisProcess() {
     using Query = BOOL(WINAPI*)(HANDLE, MemoryCounters*, DWORD);
     static Query query = nullptr;
@@ -145,7 +147,7 @@ int privateKiBOfThisProcess() {
             query = reinterpret_cast<Query>(
                 reinterpret_cast<void*>(GetProcAddress(kernel, "K32GetProcessMemoryInfo")));
         if (!query)
-            if (HMODULE psapi = LoadLibraryA("psapi.dll"))
+            if (HMODULE psapi = detail::loadSystemLibrary("psapi.dll"))
                 query = reinterpret_cast<Query>(
                     reinterpret_cast<void*>(GetProcAddress(psapi, "GetProcessMemoryInfo")));
     }

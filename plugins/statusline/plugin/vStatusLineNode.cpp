@@ -1,6 +1,7 @@
 #include "plugin/vStatusLineNode.h"
 
 #include "entry/hostRequests.h"
+#include "runtime/diagnostics.h"
 #include "runtime/osVersion.h"
 #include "tree/vNodeAlive.h"
 #include "tree/vNodeWatch.h"
@@ -36,12 +37,22 @@ vStatusLineNode::vStatusLineNode(const char* name)
     }
     portHandle = openComPort(kComPort);
     if (portHandle == nullptr && outage.begin()) reportError(kOpenFailedText, kOpenFailedCode);
+    // A pass a millisecond, as long as the node lives: otherwise Windows would
+    // poll at its 15.6 ms tick and miss shorter pulses. Asked for here and given
+    // back by the destructor, on the host's thread, whatever the worker does.
+    plat::PaceKind kind = plat::kPaceBySleep;
+    pacer = plat::openPacer(&kind);
+    tellDebugger("%s: the poll is paced by %s", name,
+                 kind == plat::kPaceByHighResolutionTimer ? "a high-resolution waitable timer"
+                                                          : "1 ms sleeps under timeBeginPeriod(1)");
 }
 
 vStatusLineNode::~vStatusLineNode() {
     // The worker reads the port: it stops before the port closes, whoever
     // destroys the node.
-    vThread::stop();
+    // A worker that would not end may still be pausing on the pacer: it is
+    // left to it.
+    if (vThread::stop()) plat::closePacer(pacer);
     if (portHandle != nullptr) {
         plat::serialClose(portHandle);
         portHandle = nullptr;
@@ -65,11 +76,8 @@ uint32_t vStatusLineNode::run() {
     // meanwhile fires once.
     uint32_t posted = 0;
     uint32_t lastOpen = plat::tickCount();
-    // A pass a millisecond, as long as the loop runs: otherwise Windows would
-    // poll at its 15.6 ms tick and miss shorter pulses.
-    plat::requestFineTimer();
     while (isRunning()) {
-        plat::sleep(1);
+        plat::pace(pacer, 1);
         if (unreported >= 0 &&
             plat::postMessage(target, portFailed, static_cast<uintptr_t>(unreported), 0))
             unreported = -1;
@@ -101,7 +109,6 @@ uint32_t vStatusLineNode::run() {
                 posted = (posted & ~flag) | (status & flag);
         }
     }
-    plat::releaseFineTimer();
     return vThread::run();
 }
 

@@ -52,8 +52,9 @@ private:
     // Opened by the constructor; from then on the worker's, which closes a
     // failed device and opens it again.
     plat::Handle portHandle;
-    vOutage outage;      // the worker's, once it runs
-    int unreported = -1; // the worker's: a failure still to be posted to the window
+    plat::Handle pacer = nullptr; // the poll's, from build to teardown
+    vOutage outage;               // the worker's, once it runs
+    int unreported = -1;          // the worker's: a failure still to be posted to the window
 };
 
 // Opens "COM<number>" exclusively for overlapped use with an inheritable

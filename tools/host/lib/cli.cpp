@@ -52,6 +52,8 @@ const char* const kEventHelp =
     "  [t] short-name \"b10\" ... \"shortName\" a short-name report (5,112)\n"
     "  [t] unload module M       \"unload\"    the unload notice (1,2)\n"
     "  [t] call category ...     \"call\"      any other call-out\n"
+    "  [t] debug \"TEXT\"          \"debug\"     a line of the plug-in's debug output: what it\n"
+    "                                        found of the system (not by tree or command)\n"
     "t is the time in seconds since the library was loaded (JSON field \"t\").\n";
 
 const char* const kTreeHelp =

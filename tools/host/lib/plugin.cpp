@@ -104,6 +104,25 @@ extern "C" void kvqHostEntry(EntryMessage* message) {
     if (destroy) plugin->call(2, 1, destroy);
 }
 
+// A line of the process's debug output, kept with the plug-in loaded last: the
+// one that is attaching or building when a plug-in writes one.
+void recordDebugLine(const char* text) {
+    if (!text) return;
+    Call call;
+    call.debug = true;
+    std::string line = text;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    call.text = std::move(line);
+    Registry& r = registry();
+    Guard guard(r.lock);
+    if (r.byContext.empty()) return;
+    Plugin* plugin = r.byContext.rbegin()->second;
+    call.sequence = ++r.sequence;
+    call.seconds = plugin->secondsSinceLoad();
+    plugin->record(std::move(call));
+}
+
 const char* kindName(ValueKind kind) {
     switch (kind) {
     case ValueKind::Empty:
@@ -170,6 +189,7 @@ Plugin::Plugin(EntryFunction* entry, void* library, void* moduleInstance, std::s
         context_ = r.nextContext++;
     } while (context_ == 0 || r.byContext.count(context_));
     r.byContext[context_] = this;
+    plat::listenDebugOutput(&recordDebugLine);
     hostTarget_ = toHandle(&targetTag_);
     hostSource_ = context_ ^ 0x53530000u;
 }

@@ -35,6 +35,8 @@ using Handle = uint32_t;
 // plug-in. Call-outs whose context word belongs to no plug-in are kept apart
 // (unroutedCalls).
 extern "C" void kvqHostEntry(EntryMessage* message);
+// Takes the process's debug-output lines (plat::listenDebugOutput).
+void recordDebugLine(const char* text);
 
 // One call-out as the host entry received it.
 struct Call {
@@ -44,6 +46,7 @@ struct Call {
     uint64_t sequence = 0;           // order among all calls of the process
     Handle observedNode = 0;         // category 3: the node the host observer watches
     bool observerKnown = false;      // category 3: the object is one of our host observers
+    bool debug = false;              // not a call-out: a debug-output line, in `text`
 
     uint16_t category() const { return record.category; }
     int32_t operation() const { return record.operation; }
@@ -217,6 +220,7 @@ public:
 
 private:
     friend void kvqHostEntry(EntryMessage* message);
+    friend void recordDebugLine(const char* text);
     void record(Call call);
     void noteObserverEvent(Call& call);
     Plugin(EntryFunction* entry, void* library, void* moduleInstance, std::string path);

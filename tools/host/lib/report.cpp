@@ -151,7 +151,10 @@ std::string callLine(const Call& c, const PathLookup& pathOf, bool json,
             j.null(key);
     };
 
-    if (c.is(2, 2)) {
+    if (c.debug) {
+        j.text("event", "debug").text("text", c.text.value_or(""));
+        text = "debug " + jsonString(c.text.value_or(""));
+    } else if (c.is(2, 2)) {
         uint64_t code = c.commandCode();
         std::string kind = commandName(code);
         Handle node = c.commandNode();
