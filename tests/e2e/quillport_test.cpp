@@ -182,6 +182,20 @@ TEST(QuillportInProcess, DISABLED_LineChangesOutlastAFullQueue) {
     EXPECT_EQ(quill.detach(), 1u);
 }
 
+// A host that destroys the button that fires while it handles the event
+// (321): the plug-in must not touch the button afterwards, and the others go on.
+TEST_F(Quillport, AHostThatDestroysTheFiringButtonInItsCallOut) {
+    HostRun q({"watch", kPlugin, "--seconds", "60", "--destroy-fired"},
+              {{"KVQ_PORT_COM3", pty.slavePath()}, {"LD_PRELOAD", ModemLines::ldPreload()}});
+    ASSERT_EQ(q.waitFor("watching", 30000), "watching");
+    ModemLines::set(true, false, false, false);
+    EXPECT_NE(q.waitFor("fired " + kCts, 20000), "");
+    ModemLines::set(false, true, false, false); // CTS drops: its button is gone
+    EXPECT_NE(q.waitFor("fired " + kDsr, 20000), "");
+    EXPECT_EQ(q.finish(), 0);
+    EXPECT_TRUE(noSanitizerReport(q.child()));
+}
+
 TEST_F(Quillport, LineChangesOutlastAFullQueue) {
     ChildProcess child(
         {std::string(KVQ_BIN_DIR) + "/test_e2e", "--gtest_also_run_disabled_tests",

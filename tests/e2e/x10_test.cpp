@@ -159,3 +159,20 @@ TEST_F(X10, AfterDetachCom1IsFreeAgain) {
     EXPECT_NE(sim->waitFor("C5 ON put on the power line", 20000), "");
     EXPECT_EQ(again->finish(), 0) << again->child().errorText(2000);
 }
+
+// A host that destroys the node that fires while it handles the event (321):
+// the plug-in must not touch the node afterwards, and the other nodes go on.
+TEST_F(X10, AHostThatDestroysTheFiringNodeInItsCallOut) {
+    HostRun x({"watch", kPlugin, "--seconds", "60", "--destroy-fired"},
+              {{"KVQ_PORT_COM1", device}});
+    ASSERT_EQ(x.waitFor("watching", 60000), "watching");
+    simulator->command("report A1 A2 A-ON");
+    EXPECT_NE(x.waitFor("fired " + eventPath("A", 2, "Powered On"), 20000), "");
+    EXPECT_NE(x.waitFor("fired " + eventPath("A", 1, "Powered On"), 20000), "");
+    simulator->command("report A1 A-ON"); // its node is gone: nothing fires
+    simulator->command("report B3 B-OFF");
+    EXPECT_NE(x.waitFor("fired " + eventPath("B", 3, "Powered Off"), 20000), "");
+    EXPECT_EQ(x.count("fired " + eventPath("A", 1, "Powered On")), 1);
+    EXPECT_EQ(x.finish(), 0);
+    EXPECT_TRUE(noSanitizerReport(x.child()));
+}

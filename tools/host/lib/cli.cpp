@@ -116,6 +116,8 @@ const char* const kWatchHelp =
     "  invoke PATH              command 289, as the invoke subcommand: a \"result\" line\n"
     "  command PATH CODE [W1]   any command code, as the command subcommand\n"
     "  resources                a \"resources\" line now\n"
+    "  loop                     a \"loop\" line now: the longest hold of the message loop\n"
+    "                           since the last one (or the invokes), then counting anew\n"
     "  sleep MS                 the next line waits MS milliseconds; the loop runs on\n"
     "  end                      end the watch, as at the end of its time\n"
     "Words are separated by spaces; a PATH in double quotes may hold spaces (invoke also\n"

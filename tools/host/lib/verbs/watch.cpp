@@ -56,6 +56,8 @@ public:
         plat::destroyWindow(window_);
     }
     double longestGapMs() const { return longest_; }
+    // Counting starts over (the `loop` command).
+    void clearLongest() { longest_ = 0; }
     int64_t ticks() const { return ticks_; }
     // The tool's own work held the loop until now: the gap is counted from here.
     void restart() { last_ = HostClock::now(); }
@@ -82,6 +84,22 @@ private:
     double longest_ = 0;
     int64_t ticks_ = 0;
 };
+
+// The longest hold of the loop so far: at the end of the watch, and at each
+// `loop` command, after which counting starts over.
+void showLoop(Session& s, LoopProbe& probe) {
+    const double t = s.plugin().secondsSinceLoad();
+    if (s.options().json)
+        s.line(JsonObject()
+                   .real("t", t)
+                   .text("event", "loop")
+                   .real("longestHoldMs", probe.longestGapMs(), 1)
+                   .number("ticks", probe.ticks())
+                   .str());
+    else
+        s.line(timePrefix(t) + "message loop: longest hold " +
+               std::to_string(static_cast<long>(probe.longestGapMs())) + " ms");
+}
 
 void showResources(Session& s) {
     plat::ProcessResources r{};
@@ -111,7 +129,7 @@ public:
     }
 
     // Carries out the lines that are due; `worked` tells whether any did something.
-    Outcome carryOut(Session& s, bool& worked) {
+    Outcome carryOut(Session& s, LoopProbe& probe, bool& worked) {
         while (HostClock::now() >= sleepUntil_) {
             std::string text;
             if (!input_.next(text)) return input_.ended() ? Outcome::InputEnded : Outcome::Going;
@@ -132,6 +150,10 @@ public:
                 break;
             case WatchCommand::Kind::Resources:
                 showResources(s);
+                break;
+            case WatchCommand::Kind::Loop:
+                showLoop(s, probe);
+                probe.clearLongest();
                 break;
             case WatchCommand::Kind::Sleep:
                 sleepUntil_ = HostClock::now() + std::chrono::milliseconds(c.ms);
@@ -231,7 +253,7 @@ int watchSession(const Options& o, Session& s) {
         if (interrupted || now >= end) break;
         bool worked = false;
         if (commands) {
-            CommandLines::Outcome outcome = commands->carryOut(s, worked);
+            CommandLines::Outcome outcome = commands->carryOut(s, probe, worked);
             if (outcome == CommandLines::Outcome::End) break;
             if (outcome == CommandLines::Outcome::InputEnded) {
                 interrupted = 1;
@@ -269,16 +291,7 @@ int watchSession(const Options& o, Session& s) {
         s.line(o.json
                    ? JsonObject().real("t", p.secondsSinceLoad()).text("event", "interrupted").str()
                    : timePrefix(p.secondsSinceLoad()) + "interrupted");
-    if (o.json)
-        s.line(JsonObject()
-                   .real("t", p.secondsSinceLoad())
-                   .text("event", "loop")
-                   .real("longestHoldMs", probe.longestGapMs(), 1)
-                   .number("ticks", probe.ticks())
-                   .str());
-    else
-        s.line(timePrefix(p.secondsSinceLoad()) + "message loop: longest hold " +
-               std::to_string(static_cast<long>(probe.longestGapMs())) + " ms");
+    showLoop(s, probe);
 
     detach(s);
     return 0;

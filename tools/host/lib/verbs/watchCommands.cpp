@@ -63,7 +63,8 @@ bool parseWatchCommand(const std::string& line, WatchCommand& c, std::string& er
     std::string verb;
     takeWord(rest, verb, error);
     rest = trimmed(rest);
-    const std::string usage = " (invoke PATH, command PATH CODE [W1], resources, sleep MS, end)";
+    const std::string usage =
+        " (invoke PATH, command PATH CODE [W1], resources, loop, sleep MS, end)";
 
     if (verb == "invoke" || verb == "command") {
         c.kind = verb == "invoke" ? WatchCommand::Kind::Invoke : WatchCommand::Kind::Command;
@@ -109,8 +110,10 @@ bool parseWatchCommand(const std::string& line, WatchCommand& c, std::string& er
 
     std::vector<std::string> args = words(rest, error);
     if (!error.empty()) return false;
-    if (verb == "resources" || verb == "end") {
-        c.kind = verb == "end" ? WatchCommand::Kind::End : WatchCommand::Kind::Resources;
+    if (verb == "resources" || verb == "loop" || verb == "end") {
+        c.kind = verb == "end"    ? WatchCommand::Kind::End
+                 : verb == "loop" ? WatchCommand::Kind::Loop
+                                  : WatchCommand::Kind::Resources;
         if (args.empty()) return true;
         error = verb + " takes no arguments" + usage;
         return false;

@@ -4,6 +4,7 @@
 //   invoke PATH              command 289 to the node at PATH (W1 = the host target)
 //   command PATH CODE [W1]   any command code, as the subcommand of that name
 //   resources                a resources line now
+//   loop                     a loop line now: the longest hold since the last one
 //   sleep MS                 the next line waits MS milliseconds; the loop runs on
 //   end                      the watch ends, as at the end of its time
 //
@@ -20,7 +21,7 @@
 namespace kvqhost {
 
 struct WatchCommand {
-    enum class Kind { Skip, Invoke, Command, Resources, Sleep, End };
+    enum class Kind { Skip, Invoke, Command, Resources, Loop, Sleep, End };
     Kind kind = Kind::Skip;
     std::string path;               // invoke, command
     std::vector<std::string> names; // path split into names
