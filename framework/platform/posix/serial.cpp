@@ -140,9 +140,11 @@ std::mutex& openLock() {
     return *lock;
 }
 
-// "COMn" (any case, optionally "\\.\COMn") to a device path; empty for other names.
+// "COMn" (any case, optionally "\\.\COMn") to a device path, or a path as it
+// stands; empty for other names.
 std::string devicePath(const char* name) {
     if (!name) return std::string();
+    if (name[0] == '/') return name; // a device path as it stands
     if (std::strncmp(name, "\\\\.\\", 4) == 0) name += 4;
     if (strncasecmp(name, "com", 3) != 0) return std::string();
     const char* digits = name + 3;
