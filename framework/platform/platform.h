@@ -284,7 +284,8 @@ KVQ_PLATFORM_API int pumpMessages(uint32_t timeoutMs);
 // COMn entries of the DOS device names (QueryDosDeviceA), which under Wine
 // include the ports mapped in HKLM\Software\Wine\Ports; natively the COMn
 // of each /dev/ttyS* that has a UART behind it and of each KVQ_PORT_COMn
-// override, then /dev/ttyUSB* and /dev/ttyACM* by their paths.
+// override, then /dev/ttyUSB* and /dev/ttyACM* by their paths; never the
+// kernel's console.
 struct SerialPortInfo {
     char name[32];    // what serialOpen takes: "COM7", natively also a device path
     char device[224]; // where it leads: "\Device\Serial6", "/dev/pts/3"

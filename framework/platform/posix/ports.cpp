@@ -45,6 +45,19 @@ bool hasUart(const std::string& node) {
     return !known || type != 0;
 }
 
+// The terminals the kernel writes its console to ("ttyS0"): never offered,
+// since opening one puts it in raw mode and probing it writes to the console.
+bool isConsole(const std::string& node) {
+    std::FILE* f = std::fopen("/sys/class/tty/console/active", "r");
+    if (!f) return false;
+    char name[64];
+    bool found = false;
+    while (!found && std::fscanf(f, "%63s", name) == 1)
+        found = node == name;
+    std::fclose(f);
+    return found;
+}
+
 } // namespace
 
 int listSerialPorts(SerialPortInfo* ports, int max) {
@@ -65,6 +78,7 @@ int listSerialPorts(SerialPortInfo* ports, int max) {
         while (dirent* d = readdir(dir)) {
             std::string node = d->d_name;
             long uart = numberAfter(node, "ttyS");
+            if (isConsole(node)) continue;
             if (uart >= 0 && uart < 256 && hasUart(node)) {
                 // Reached as COMn unless an override sends COMn elsewhere.
                 if (!overridden[uart + 1])
