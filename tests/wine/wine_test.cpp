@@ -358,6 +358,13 @@ TEST_F(Wine, ProbeFindsTheControllerOnItsMappedPort) {
         received += l.rfind("rx ", 0) == 0;
     EXPECT_EQ(received, 1) << "the status request alone";
     EXPECT_EQ(sim.logged("rx 8b status request"), 1);
+
+    ASSERT_TRUE(markBusy(sim.device));
+    ChildProcess held({"wine", tool, "probe", "COM1"}, wineEnv());
+    const std::string heldLine = held.waitFor("COM1 (", 120000);
+    EXPECT_NE(heldLine.find("): held by another program"), std::string::npos) << heldLine;
+    EXPECT_EQ(held.wait(60000), 1) << "no controller found";
+    markBusy("");
 }
 
 // The controller's port taken away and given back in every way the field
