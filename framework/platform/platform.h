@@ -299,6 +299,27 @@ KVQ_PLATFORM_API void processResources(ProcessResources* resources, uint32_t tim
 // waiting at most `timeoutMs` for the first one; returns how many were dispatched.
 KVQ_PLATFORM_API int pumpMessages(uint32_t timeoutMs);
 
+// The serial ports the system has (kvq-host ports and probe). On Windows the
+// COMn entries of the DOS device names (QueryDosDeviceA), which under Wine
+// include the ports mapped in HKLM\Software\Wine\Ports; natively the COMn
+// of each /dev/ttyS* that has a UART behind it and of each KVQ_PORT_COMn
+// override, then /dev/ttyUSB* and /dev/ttyACM* by their paths; never the
+// kernel's console.
+struct SerialPortInfo {
+    char name[32];    // what serialOpen takes: "COM7", natively also a device path
+    char device[224]; // where it leads: "\Device\Serial6", "/dev/pts/3"
+};
+// COM ports in number order, then the rest by name; at most `max` are written,
+// and the number found is returned.
+KVQ_PLATFORM_API int listSerialPorts(SerialPortInfo* ports, int max);
+enum SerialPortState : int {
+    kPortFree = 0,   // can be opened now
+    kPortHeld = 1,   // another program has it open
+    kPortAbsent = 2, // no device, or one that cannot be used
+};
+// Why the last serialOpen of the calling thread failed: kPortHeld or kPortAbsent.
+KVQ_PLATFORM_API int serialOpenFailure();
+
 } // namespace plat
 
 // What a plug-in library does when the system loads it: on Windows its

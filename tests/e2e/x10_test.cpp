@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <fcntl.h>
+#include <poll.h>
 #include <set>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
@@ -175,4 +178,67 @@ TEST_F(X10, AHostThatDestroysTheFiringNodeInItsCallOut) {
     EXPECT_EQ(x.count("fired " + eventPath("A", 1, "Powered On")), 1);
     EXPECT_EQ(x.finish(), 0);
     EXPECT_TRUE(noSanitizerReport(x.child()));
+}
+
+// kvq-host probe among four ports: the controller on COM4, nothing behind
+// COM2, COM3 held by another program, no device for COM5. It sends the status
+// request and nothing else, and reads the controller's own clock from it.
+TEST_F(X10, ProbeFindsTheControllerAmongOtherPortsAndSendsOnlyTheStatusRequest) {
+    Simulator controller({"--firmware", "7", "--house", "C"});
+    ASSERT_TRUE(controller.ok());
+    PseudoTerminal silent, held;
+    ASSERT_TRUE(silent.ok() && held.ok());
+    int holder = open(held.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    const ChildProcess::Env env{{"KVQ_PORT_COM2", silent.slavePath()},
+                                {"KVQ_PORT_COM3", held.slavePath()},
+                                {"KVQ_PORT_COM4", controller.device},
+                                {"KVQ_PORT_COM5", "/nonexistent/tty"}};
+    const std::string tool = std::string(KVQ_BIN_DIR) + "/kvq-host";
+
+    ChildProcess ports({tool, "ports"}, env);
+    EXPECT_EQ(ports.wait(30000), 0);
+    std::vector<std::string> listed;
+    std::string line;
+    while (ports.readLine(line, 1000))
+        if (line.rfind("COM", 0) == 0 && line.find("/dev/ttyS") == std::string::npos)
+            listed.push_back(line);
+    EXPECT_EQ(listed, (std::vector<std::string>{"COM2 (" + silent.slavePath() + "): free",
+                                                "COM3 (" + held.slavePath() + "): held",
+                                                "COM4 (" + controller.device + "): free",
+                                                "COM5 (/nonexistent/tty): absent"}));
+
+    // A busy machine may take its time; the answer itself comes at once.
+    ChildProcess probe({tool, "probe", "COM2", "COM3", "COM4", "COM5", "--wait", "5000"}, env);
+    const std::string found = probe.waitFor("COM4", 60000);
+    EXPECT_NE(probe.waitFor("COM5", 60000), "");
+    EXPECT_EQ(probe.wait(60000), 0) << "a controller was found";
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    const char* const weekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    EXPECT_NE(found.find("): controller, firmware 7, clock "), std::string::npos) << found;
+    EXPECT_NE(
+        found.find(std::string(weekdays[local.tm_wday]) + " day " + std::to_string(local.tm_yday)),
+        std::string::npos)
+        << found;
+    EXPECT_NE(found.find("battery timer ffff, monitored house C"), std::string::npos) << found;
+    EXPECT_EQ(countContaining(probe.lines(), "COM2 (" + silent.slavePath() + "): silence"), 1);
+    EXPECT_EQ(countContaining(probe.lines(), "COM3 (" + held.slavePath() + "): held"), 1);
+    EXPECT_EQ(countContaining(probe.lines(), "COM5 (/nonexistent/tty): no device"), 1);
+    pollfd sent{silent.master(), POLLIN, 0};
+    ASSERT_EQ(poll(&sent, 1, 10000), 1);
+    uint8_t bytes[16];
+    ASSERT_EQ(read(silent.master(), bytes, sizeof bytes), 1) << "the status request alone";
+    EXPECT_EQ(bytes[0], 0x8B);
+
+    ASSERT_TRUE(controller.command("status"));
+    EXPECT_EQ(controller.logged("status: 0 protocol errors"), 1);
+    int received = 0;
+    for (const std::string& l : controller.child->lines())
+        received += l.rfind("rx ", 0) == 0;
+    EXPECT_EQ(received, 1);
+    EXPECT_EQ(controller.logged("rx 8b status request"), 1);
+    close(holder);
 }

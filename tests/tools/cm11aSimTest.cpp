@@ -214,6 +214,9 @@ TEST(Cm11aSim, ReportPollsUntilAnsweredThenUploads) {
 
     sim.command("report A1 A-ON");
     EXPECT_EQ(t.read(1), Bytes{0x5A});
+    t.send({0x8B}); // while polling: not answered, the poll goes on
+    EXPECT_EQ(t.read(1), Bytes{0x5A});
+    EXPECT_TRUE(sim.logs("status request while polling: not answered"));
     long long first = ChildProcess::now();
     // A frame while the poll is pending gets no checksum: the poll goes on.
     t.send({0x04, 0x66});
@@ -287,6 +290,28 @@ TEST(Cm11aSim, ClockRequestChecksTheAnswer) {
     t.send({0x9B, 0x1E, 0x69, 0x06, 0x28, 0x04, 0x61});
     EXPECT_EQ(t.read(1), Bytes{0xB5});
     EXPECT_TRUE(sim.logs("clock answer 13:45:30 Tue day 40: valid"));
+    // The status answer reads that clock back, running on from it, with the
+    // state of the monitored house: A1 addressed and on.
+    t.transact({0x04, 0x66});
+    t.transact({0x06, 0x62});
+    t.send({0x8B});
+    Bytes status = t.read(14);
+    ASSERT_EQ(status.size(), 14u);
+    EXPECT_LE(status[2] - 0x1E, 3) << "seconds since the clock was set";
+    EXPECT_EQ(Bytes(status.begin() + 3, status.end()),
+              (Bytes{0x69, 0x06, 0x28, 0x04, 0x61, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00}));
+    EXPECT_EQ(Bytes(status.begin(), status.begin() + 2), (Bytes{0xFF, 0xFF}));
+    // Instead of the ack the request drops the frame and is answered; after a
+    // header it is the frame's second byte.
+    EXPECT_EQ(t.exchange({0x04, 0x6E}), Bytes{0x72});
+    t.send({0x8B});
+    EXPECT_EQ(t.read(14).size(), 14u);
+    EXPECT_TRUE(sim.logs("frame 04 6e dropped: a status request came instead of the ack"));
+    EXPECT_EQ(t.exchange({0x04, 0x8B}), Bytes{0x8F});
+    t.send({0x00});
+    EXPECT_EQ(t.read(1), Bytes{0x55});
+    sim.command("status");
+    EXPECT_TRUE(sim.logs("status: 0 protocol errors"));
 
     sim.command("clock a6");
     EXPECT_EQ(t.read(1), Bytes{0xA6});

@@ -110,6 +110,14 @@ TEST(HostArguments, AcceptsEachSubcommandWithItsOptions) {
     EXPECT_EQ(o.invokeNames.at(0), (std::vector<std::string>{"a", "b"}));
     EXPECT_TRUE(o.progress);
 
+    ASSERT_EQ(parse({"probe", "COM1", "COM12", "--lines", "--wait=2000"}, o, error), Parsed::Run)
+        << error;
+    EXPECT_EQ(o.ports, (std::vector<std::string>{"COM1", "COM12"}));
+    EXPECT_TRUE(o.lines);
+    EXPECT_EQ(o.waitMs, 2000u);
+    ASSERT_EQ(parse({"ports", "--json"}, o, error), Parsed::Run) << error;
+    EXPECT_TRUE(o.ports.empty());
+
     ASSERT_EQ(parse({"invoke", "x", "--", "-odd name"}, o, error), Parsed::Run) << error;
     EXPECT_EQ(o.path, "-odd name");
 
@@ -144,6 +152,10 @@ TEST(HostArguments, RejectsBadArgumentsWithOneLine) {
         {"tree", "x", "--commands"},
         {"watch", "x", "--resources", "0"},
         {"watch", "x", "--resources"},
+        {"ports", "COM1"},
+        {"probe", "--wait", "50"},
+        {"probe", "--seconds", "2"},
+        {"tree", "x", "--lines"},
     };
     for (const auto& args : bad) {
         Options o;

@@ -381,6 +381,40 @@ TEST_F(Wine, KvX10FaultsLeaveTheHostRunning) {
             std::printf("  cm11a-sim: %s\n", l.c_str());
 }
 
+// kvq-host.exe ports lists the ports mapped in Wine's Ports key, and probe
+// finds the controller on COM1 by its status answer alone.
+TEST_F(Wine, ProbeFindsTheControllerOnItsMappedPort) {
+    WineSimulator sim;
+    ASSERT_TRUE(sim.ok());
+    const std::string tool = kWin32Bin + "/kvq-host.exe";
+    ChildProcess ports({"wine", tool, "ports"}, wineEnv());
+    EXPECT_NE(ports.waitFor("COM1 (", 120000).find("): free"), std::string::npos);
+    EXPECT_NE(ports.waitFor("COM3 (", 60000).find("): absent"), std::string::npos);
+    EXPECT_EQ(ports.wait(60000), 0);
+
+    ChildProcess probe({"wine", tool, "probe", "COM1", "COM3", "--lines", "--wait", "5000"},
+                       wineEnv());
+    std::string found = probe.waitFor("COM1 (", 120000);
+    EXPECT_NE(found.find("): controller, firmware 1, clock "), std::string::npos) << found;
+    EXPECT_NE(found.find("lines CTS off, DSR off, RLSD off, RING off"), std::string::npos) << found;
+    EXPECT_NE(probe.waitFor("COM3 (", 60000).find("no device"), std::string::npos);
+    EXPECT_EQ(probe.wait(60000), 0);
+    ASSERT_TRUE(sim.command("status"));
+    EXPECT_EQ(sim.logged("status: 0 protocol errors"), 1);
+    int received = 0;
+    for (const std::string& l : sim.child->lines())
+        received += l.rfind("rx ", 0) == 0;
+    EXPECT_EQ(received, 1) << "the status request alone";
+    EXPECT_EQ(sim.logged("rx 8b status request"), 1);
+
+    ASSERT_TRUE(markBusy(sim.device));
+    ChildProcess held({"wine", tool, "probe", "COM1"}, wineEnv());
+    const std::string heldLine = held.waitFor("COM1 (", 120000);
+    EXPECT_NE(heldLine.find("): held by another program"), std::string::npos) << heldLine;
+    EXPECT_EQ(held.wait(60000), 1) << "no controller found";
+    markBusy("");
+}
+
 // The controller's port taken away and given back in every way the field
 // knows: absent at build, pulled out and plugged back (20 times, with the
 // process's threads and handles read after two and after twenty), a

@@ -18,6 +18,9 @@ constexpr uint8_t kPollAnswer = 0xC3;
 constexpr uint8_t kClockAnswerFirst = 0x9B;
 constexpr uint8_t kClockAnswerLast = 0x61;
 constexpr size_t kClockAnswerSize = 7;
+constexpr uint8_t kStatusRequest = 0x8B;
+constexpr long kSecondsPerDay = 86400;
+constexpr long kDaysInClock = 366; // the day of the year runs 0..365 and starts again
 
 // Any header with bit 2 set starts a two-byte frame; bit 1 tells a function
 // frame from an address frame.
@@ -67,8 +70,87 @@ std::string clockText(int hour, int minute, int second) {
 
 } // namespace
 
+// The clock starts at the computer's local time, as if it had been set just
+// before; every valid clock answer sets it again.
 Controller::Controller(const Timing& timing, EventLog& log, Writer writer)
-    : timing_(timing), log_(log), writer_(std::move(writer)) {}
+    : timing_(timing), log_(log), writer_(std::move(writer)) {
+    std::time_t t = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&t, &local);
+    setClock(((local.tm_yday * 24L + local.tm_hour) * 60 + local.tm_min) * 60 + local.tm_sec,
+             local.tm_wday, monotonicMs());
+}
+
+void Controller::setClock(long secondsOfYear, int weekday, long long now) {
+    clockSeconds_ = secondsOfYear;
+    clockWeekday_ = weekday;
+    clockSetMs_ = now;
+}
+
+Controller::ClockReading Controller::clockAt(long long now) const {
+    long elapsed = static_cast<long>((now - clockSetMs_) / 1000);
+    long seconds = clockSeconds_ + (elapsed > 0 ? elapsed : 0);
+    long days = seconds / kSecondsPerDay;
+    long inDay = seconds % kSecondsPerDay;
+    ClockReading r;
+    r.yday = static_cast<int>(days % kDaysInClock);
+    r.hour = static_cast<int>(inDay / 3600);
+    r.minute = static_cast<int>(inDay / 60 % 60);
+    r.second = static_cast<int>(inDay % 60);
+    r.weekday = static_cast<int>((clockWeekday_ + days - clockSeconds_ / kSecondsPerDay) % 7);
+    return r;
+}
+
+// Battery timer (2 bytes, high first), seconds, minutes plus 60 in an odd hour,
+// hour / 2, day of the year (low 8 bits), bit 7: its ninth bit and bits 0-6 the
+// weekday mask, house code nibble << 4 | firmware revision, then three unit
+// bitmaps of the monitored house (2 bytes each, high first; bit n = unit n+1):
+// addressed, on, dimmed.
+std::vector<uint8_t> Controller::statusAnswer(long long now) const {
+    ClockReading c = clockAt(now);
+    uint16_t addressed = 0, on = 0, dimmed = 0;
+    const int house = houseLetter(static_cast<uint8_t>(monitoredHouse_ << 4)) - 'A';
+    const House& h = houses_[house];
+    for (uint8_t address : h.addressed)
+        addressed |= static_cast<uint16_t>(1u << (unitNumber(address) - 1));
+    for (const auto& [address, isOn] : modules_)
+        if ((address >> 4) == monitoredHouse_ && isOn)
+            on |= static_cast<uint16_t>(1u << (unitNumber(address) - 1));
+    return {static_cast<uint8_t>(batteryTimer_ >> 8),
+            static_cast<uint8_t>(batteryTimer_ & 0xFF),
+            static_cast<uint8_t>(c.second),
+            static_cast<uint8_t>(c.hour % 2 * 60 + c.minute),
+            static_cast<uint8_t>(c.hour / 2),
+            static_cast<uint8_t>(c.yday & 0xFF),
+            static_cast<uint8_t>(((c.yday >> 8) << 7) | (1 << c.weekday)),
+            static_cast<uint8_t>(monitoredHouse_ << 4 | firmware_),
+            static_cast<uint8_t>(addressed >> 8),
+            static_cast<uint8_t>(addressed & 0xFF),
+            static_cast<uint8_t>(on >> 8),
+            static_cast<uint8_t>(on & 0xFF),
+            static_cast<uint8_t>(dimmed >> 8),
+            static_cast<uint8_t>(dimmed & 0xFF)};
+}
+
+void Controller::answerStatus(long long now, const char* when) {
+    log_.bytes("rx", {kStatusRequest}, std::string("status request") + when);
+    std::vector<uint8_t> answer = statusAnswer(now);
+    ClockReading c = clockAt(now);
+    char battery[8];
+    std::snprintf(battery, sizeof battery, "%04x", batteryTimer_);
+    const std::string house(1, houseLetter(static_cast<uint8_t>(monitoredHouse_ << 4)));
+    const std::string time = clockText(c.hour, c.minute, c.second);
+    if (send(answer))
+        log_.bytes("tx", answer,
+                   "status: battery timer " + std::string(battery) + ", clock " + time + " " +
+                       kWeekdays[c.weekday] + " day " + std::to_string(c.yday) + ", house " +
+                       house + ", firmware " + std::to_string(firmware_),
+                   {{"time", time},
+                    {"weekday", kWeekdays[c.weekday]},
+                    {"yday", std::to_string(c.yday), true},
+                    {"house", house},
+                    {"firmware", std::to_string(firmware_), true}});
+}
 
 bool Controller::send(const std::vector<uint8_t>& bytes) {
     if (hungUp_ || unplugged_) return false;
@@ -91,6 +173,7 @@ void Controller::ignore(uint8_t byte, const char* why) {
 }
 
 void Controller::receiveByte(uint8_t byte, long long now) {
+    if (byte == kStatusRequest && receiveStatusRequest(now)) return;
     switch (state_) {
     case State::Idle:
         if (isHeader(byte)) {
@@ -179,6 +262,45 @@ void Controller::receiveByte(uint8_t byte, long long now) {
         break;
     }
     }
+}
+
+// A status request outside a frame: answered when the controller listens,
+// else logged and dropped. False when the byte belongs to an exchange (the
+// second byte of a frame, a byte of the clock answer) and is taken as such.
+bool Controller::receiveStatusRequest(long long now) {
+    switch (state_) {
+    case State::Idle:
+        answerStatus(now, "");
+        return true;
+    case State::AwaitingAck:
+        // The computer gave up the frame: it is not sent, and the request is served.
+        log_.note("fault", "frame " + hexBytes({frame_[0], frame_[1]}) +
+                               " dropped: a status request came instead of the ack");
+        state_ = State::Idle;
+        answerStatus(now, " (instead of the ack)");
+        return true;
+    case State::OnPowerLine:
+        ignore(kStatusRequest,
+               "status request while the frame is on the power line: not heard, not answered");
+        return true;
+    case State::Polling:
+        if (skipNext_) return false;
+        standIn_ = false;
+        ignore(kStatusRequest, "status request while polling: not answered (the controller "
+                               "waits for the poll answer c3 and polls again)");
+        return true;
+    case State::AwaitingClock:
+        if (!clockAnswer_.empty() || skipNext_) return false;
+        standIn_ = false;
+        ignore(kStatusRequest, "status request while asking for the clock: not answered (the "
+                               "controller waits for the clock answer 9b)");
+        return true;
+    case State::FrameStarted:
+        log_.note("fault", "8b after the header " + hex2(frame_[0]) +
+                               ": taken as the frame's second byte, not as a status request");
+        return false;
+    }
+    return false;
 }
 
 // The computer sent its next frame after the poll or clock request that stood
@@ -321,6 +443,8 @@ void Controller::finishClock() {
                         : "valid, differs from local time " +
                               clockText(local.tm_hour, local.tm_min, local.tm_sec) + " " +
                               kWeekdays[local.tm_wday] + " day " + std::to_string(local.tm_yday);
+        // The controller runs on from the time it was given.
+        setClock(((yday * 24L + hour) * 60 + minute) * 60 + b[1], weekday, monotonicMs());
     } else {
         verdict = "invalid: " + problems;
     }

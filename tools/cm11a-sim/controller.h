@@ -75,6 +75,13 @@ public:
     void cancelRequests();
     // Logs the state of every module switched so far.
     void reportStatus();
+    // What the status answer gives: the firmware revision (0 to 15) and the
+    // monitored house (its code nibble, 0x6 for A).
+    void setFirmwareRevision(int revision) { firmware_ = static_cast<uint8_t>(revision & 0x0F); }
+    void setMonitoredHouse(uint8_t codeNibble) { monitoredHouse_ = codeNibble & 0x0F; }
+    // The 14-byte answer to a status request (0x8B), from the controller's own
+    // clock and state at monotonic time now (ms).
+    std::vector<uint8_t> statusAnswer(long long now) const;
     // The line is gone: nothing is sent or queued any more.
     void hangUp();
     bool isHungUp() const { return hungUp_; }
@@ -111,6 +118,13 @@ private:
     void ignore(uint8_t byte, const char* why);
     void abandonExchange(const char* why);
     void takenForReady(uint8_t header, const char* request);
+    bool receiveStatusRequest(long long now);
+    void answerStatus(long long now, const char* when);
+    void setClock(long secondsOfYear, int weekday, long long now);
+    struct ClockReading {
+        int yday, hour, minute, second, weekday;
+    };
+    ClockReading clockAt(long long now) const;
     bool send(const std::vector<uint8_t>& bytes);
 
     Timing timing_;
@@ -137,6 +151,15 @@ private:
     int protocolErrors_ = 0;
     int duplicateFrames_ = 0;        // a frame put on the power line twice in a row
     std::vector<uint8_t> lastFrame_; // the last frame put on the power line
+
+    // The controller's clock: seconds since the start of the year and the
+    // weekday as they were at monotonic time clockSetMs_, running on from there.
+    long clockSeconds_ = 0;
+    int clockWeekday_ = 0;
+    long long clockSetMs_ = 0;
+    uint16_t batteryTimer_ = 0xFFFF; // as after a reset: never on batteries since
+    uint8_t monitoredHouse_ = 0x6;   // house code nibble: A
+    uint8_t firmware_ = 1;
 
     House houses_[16];
     std::map<uint8_t, bool> modules_; // address byte -> on

@@ -8,6 +8,7 @@
 #include "controller.h"
 #include "eventLog.h"
 #include "port.h"
+#include "x10Codes.h"
 
 #include <cerrno>
 #include <csignal>
@@ -35,6 +36,8 @@ struct Options {
     std::string control;
     bool json = false;
     bool exitOnEof = false;
+    int firmware = 1;
+    uint8_t house = 0x6; // code nibble of A
     cm11a::Timing timing;
 };
 
@@ -77,8 +80,23 @@ void usage(std::FILE* out) {
         "                         at 60 Hz, 504 ms at 50 Hz; meanwhile a poll or clock request\n"
         "                         waits, and any byte from the computer is a protocol error\n"
         "  --instant              the ready byte at once (for fast tests)\n"
+        "  --firmware N           the firmware revision the status answer gives (0-15, default 1)\n"
+        "  --house L              the monitored house code, A (default) to P\n"
         "  --exit-on-eof          exit when standard input ends\n"
         "  --help                 print this help and exit\n"
+        "\n"
+        "A status request (the single byte 8b) is answered with 14 bytes: battery timer\n"
+        "(2 bytes, high first; ffff, as after a reset), seconds, minutes plus 60 in an odd\n"
+        "hour (0-119), hour / 2 (0-11), day of the year counting 1 January as 0 (low 8 bits),\n"
+        "its ninth bit in bit 7 with the weekday mask in bits 0-6 (bit 0 Sunday), the\n"
+        "monitored house code nibble << 4 | firmware revision, then three bitmaps of the\n"
+        "monitored house (2 bytes each, high first; bit n is unit n+1): the units addressed\n"
+        "now, the units on, the units dimmed (always 0: the simulator keeps no dim level).\n"
+        "The clock starts at the local time and is set by every valid clock answer.\n"
+        "A status request is answered when no exchange runs, and also in place of an ack\n"
+        "(the frame is then dropped); while polling, asking for the clock or putting a frame\n"
+        "on the power line it is logged and not answered; after a frame's header it is the\n"
+        "frame's second byte. It never counts as a protocol error.\n"
         "\n",
         out);
     std::fputs(cm11a::commandHelp(), out);
@@ -146,6 +164,14 @@ Options parseOptions(int argc, char** argv) {
         } else if (arg == "--instant") {
             flag();
             o.timing.mainsHz = 0;
+        } else if (arg == "--firmware") {
+            o.firmware = parseMs(arg, next(), 0, 15);
+        } else if (arg == "--house") {
+            std::string letter = next();
+            auto address = cm11a::parseAddress(letter + "1");
+            if (letter.size() != 1 || !address)
+                fail(2, "--house needs a letter A to P, not '" + letter + "'");
+            o.house = static_cast<uint8_t>(*address >> 4);
         } else if (arg == "--frame-timeout") {
             o.timing.frameTimeoutMs = parseMs(arg, next(), 10, 600000);
         } else {
@@ -237,6 +263,8 @@ int main(int argc, char** argv) {
 
     Controller controller(options.timing, log,
                           [&port](const std::vector<uint8_t>& bytes) { return port.write(bytes); });
+    controller.setFirmwareRevision(options.firmware);
+    controller.setMonitoredHouse(options.house);
     port.setListener([&controller](bool plugged, long long) { controller.setPlugged(plugged); });
     port.announce();
 

@@ -140,9 +140,13 @@ std::mutex& openLock() {
     return *lock;
 }
 
-// "COMn" (any case, optionally "\\.\COMn") to a device path; empty for other names.
+// "COMn" (any case, optionally "\\.\COMn") to a device path, or the path of a
+// serial device (/dev/ttyS*, ttyUSB*, ttyACM*) as it stands; empty for other names.
 std::string devicePath(const char* name) {
     if (!name) return std::string();
+    // The serial devices that have no COMn name (kvq-host probe takes their paths).
+    for (const char* serial : {"/dev/ttyS", "/dev/ttyUSB", "/dev/ttyACM"})
+        if (std::strncmp(name, serial, std::strlen(serial)) == 0) return name;
     if (std::strncmp(name, "\\\\.\\", 4) == 0) name += 4;
     if (strncasecmp(name, "com", 3) != 0) return std::string();
     const char* digits = name + 3;

@@ -11,6 +11,8 @@ namespace {
 
 const char* const kToolHelp =
     "Usage: kvq-host SUBCOMMAND LIB [ARGUMENT]... [OPTION]...\n"
+    "       kvq-host ports [--json]\n"
+    "       kvq-host probe [PORT]... [--lines] [--wait MS] [--json]\n"
     "Stands in for the host application: loads the plug-in library LIB, speaks to it only\n"
     "through its exported V_KVQ_ENTRY function and the 112-byte entry record, and prints what\n"
     "the plug-in reports.\n"
@@ -25,6 +27,9 @@ const char* const kToolHelp =
     "  cycles LIB [--count N] [--seconds S] [--invoke PATH]... [--class NAME]...\n"
     "                               load, use and unload LIB again and again; check that\n"
     "                               nothing of the process's resources is left behind\n"
+    "  ports                        list the serial ports and whether each is free or held\n"
+    "  probe [PORT]...              ask each port (all by default) for an X10 controller's\n"
+    "                               status and tell what answered\n"
     "\n"
     "PATH names a node by the names from below the root down to it, joined with '/', for\n"
     "example \"X10/House Code: A/Unit Code: 1/Power On\". Names may hold spaces and colons;\n"
@@ -39,7 +44,8 @@ const char* const kToolHelp =
     "\n"
     "Errors are one line on standard error. Exit status: 0 done; 1 the library could not\n"
     "be used (missing, no V_KVQ_ENTRY, attach refused) or PATH names no node; 2 bad\n"
-    "arguments; 3 (cycles) resources were left behind.\n";
+    "arguments; 3 (cycles) resources were left behind; probe: 0 a controller answered,\n"
+    "1 none did.\n";
 
 const char* const kEventHelp =
     "Lines for what the plug-in reports (text form, then the JSON \"event\"):\n"
@@ -173,8 +179,50 @@ const char* const kCyclesHelp =
     "Exit status\n"
     "3 when something was left.\n";
 
+const char* const kPortsHelp =
+    "Usage: kvq-host ports [--json]\n"
+    "Lists the serial ports the system has: on Windows the COMn names among its DOS\n"
+    "devices (under Wine these include the ports mapped in HKLM\\Software\\Wine\\Ports);\n"
+    "natively COMn for each /dev/ttyS(n-1) with a UART behind it and for each KVQ_PORT_COMn\n"
+    "override, then /dev/ttyUSB* and /dev/ttyACM* by their paths (never the kernel's\n"
+    "console). Each port is opened as a plug-in opens it and closed again at once;\n"
+    "nothing is sent. One line per port:\n"
+    "  PORT (DEVICE): STATE\n"
+    "STATE is free (it can be opened now), held (another program has it open) or absent\n"
+    "(no device behind the name). JSON: \"event\":\"port\" with \"port\", \"device\" and\n"
+    "\"state\".\n";
+
+const char* const kProbeHelp =
+    "Usage: kvq-host probe [PORT]... [--lines] [--wait MS] [--json]\n"
+    "Looks for an X10 controller (CM11A) on each PORT given (COM1, COM4, ...; natively\n"
+    "also a device path), or on every port that kvq-host ports lists. Each port is\n"
+    "opened at 4800 baud, 8N1, and sent the controller's status request, the single byte\n"
+    "8b, and nothing else: no acknowledgement, no checksum, no answer to a poll. What\n"
+    "comes within MS milliseconds (default 1000) tells what is there, one line per port:\n"
+    "  controller   its 14-byte status answer: firmware revision, its clock, battery\n"
+    "               timer, monitored house code and the units on there\n"
+    "  polling      5a: a controller that has power-line traffic to report (it answers\n"
+    "               nothing else until a plug-in takes the report)\n"
+    "  clock        a5 (or a6): a controller asking for the time; it lost power\n"
+    "  silence      nothing: no controller, no power, or another port\n"
+    "  held         another program has the port open (the plug-in, a host)\n"
+    "  absent       the port cannot be opened: no device behind the name\n"
+    "  other bytes  something answered that is not a controller\n"
+    "\n"
+    "  --lines      also print the four modem lines of each port (CTS, DSR, RLSD, RING:\n"
+    "               what Quillport shows)\n"
+    "  --wait MS    how long to wait for the answer (100 to 60000, default 1000)\n"
+    "\n"
+    "JSON: \"event\":\"probe\" with \"port\", \"device\", \"found\" (controller, polling,\n"
+    "clockRequest, silence, held, absent, unknown) and \"bytes\" (what came, in hex); for a\n"
+    "controller \"firmware\", \"clock\", \"yday\", \"weekday\", \"batteryTimer\", \"house\",\n"
+    "\"addressed\", \"on\" and \"dimmed\"; with --lines \"cts\", \"dsr\", \"rlsd\" and\n"
+    "\"ring\" (true, false, or null when unreadable). Exit status 0 when a controller\n"
+    "answered on some port, 1 when none did.\n";
+
 bool isSubcommand(const std::string& s) {
-    return s == "tree" || s == "invoke" || s == "command" || s == "watch" || s == "cycles";
+    return s == "tree" || s == "invoke" || s == "command" || s == "watch" || s == "cycles" ||
+           s == "ports" || s == "probe";
 }
 
 } // namespace
@@ -233,6 +281,8 @@ std::string helpText(const std::string& subcommand) {
     if (subcommand == "command") return std::string(kCommandHelp) + "\n" + kEventHelp;
     if (subcommand == "watch") return std::string(kWatchHelp) + "\n" + kEventHelp;
     if (subcommand == "cycles") return kCyclesHelp;
+    if (subcommand == "ports") return kPortsHelp;
+    if (subcommand == "probe") return kProbeHelp;
     return kToolHelp;
 }
 
@@ -241,7 +291,7 @@ Parsed parseArguments(const std::vector<std::string>& args, Options& o, std::str
     std::vector<std::string> positional;
     bool help = false;
     bool optionsDone = false;
-    std::vector<std::string> watchOnly, treeOnly, cyclesOnly;
+    std::vector<std::string> watchOnly, treeOnly, cyclesOnly, probeOnly;
     bool secondsGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string a = args[i];
@@ -333,6 +383,20 @@ Parsed parseArguments(const std::vector<std::string>& args, Options& o, std::str
             }
             o.count = static_cast<uint32_t>(n);
             cyclesOnly.push_back(a);
+        } else if (a == "--lines") {
+            if (!noValue()) return Parsed::Error;
+            o.lines = true;
+            probeOnly.push_back(a);
+        } else if (a == "--wait") {
+            if (!takeValue()) return Parsed::Error;
+            uint64_t ms = 0;
+            if (!parseUnsigned(value, 60000, ms) || ms < 100) {
+                error = "--wait needs a number of milliseconds from 100 to 60000, not \"" + value +
+                        "\"";
+                return Parsed::Error;
+            }
+            o.waitMs = static_cast<uint32_t>(ms);
+            probeOnly.push_back(a);
         } else if (a == "--class") {
             if (!takeValue()) return Parsed::Error;
             o.classes.push_back(value);
@@ -346,15 +410,17 @@ Parsed parseArguments(const std::vector<std::string>& args, Options& o, std::str
     if (!positional.empty()) {
         o.subcommand = positional[0];
         if (!isSubcommand(o.subcommand)) {
-            error = "unknown subcommand \"" + o.subcommand +
-                    "\" (tree, invoke, command or watch; see kvq-host --help)";
+            error =
+                "unknown subcommand \"" + o.subcommand +
+                "\" (tree, invoke, command, watch, cycles, ports or probe; see kvq-host --help)";
             o.subcommand.clear();
             return Parsed::Error;
         }
     }
     if (help) return Parsed::Help;
     if (o.subcommand.empty()) {
-        error = "no subcommand given (tree, invoke, command or watch; see kvq-host --help)";
+        error = "no subcommand given (tree, invoke, command, watch, cycles, ports or probe; see "
+                "kvq-host --help)";
         return Parsed::Error;
     }
     const std::string see = " (see kvq-host " + o.subcommand + " --help)";
@@ -373,6 +439,28 @@ Parsed parseArguments(const std::vector<std::string>& args, Options& o, std::str
         return Parsed::Error;
     }
     if (o.subcommand == "cycles" && !secondsGiven) o.seconds = 0.5;
+    if (!probeOnly.empty() && o.subcommand != "probe") {
+        error = probeOnly[0] + " belongs to probe, not " + o.subcommand;
+        return Parsed::Error;
+    }
+    if (o.subcommand == "ports" || o.subcommand == "probe") {
+        if (!treeOnly.empty()) {
+            error = treeOnly[0] + " belongs to tree, not " + o.subcommand;
+            return Parsed::Error;
+        }
+        if (o.subcommand == "ports" && positional.size() > 1) {
+            error = "ports takes no arguments, not \"" + positional[1] + "\"" + see;
+            return Parsed::Error;
+        }
+        for (size_t i = 1; i < positional.size(); ++i) {
+            if (positional[i].empty()) {
+                error = "a port name is empty";
+                return Parsed::Error;
+            }
+            o.ports.push_back(positional[i]);
+        }
+        return Parsed::Run;
+    }
     if (!treeOnly.empty() && o.subcommand != "tree") {
         error = treeOnly[0] + " belongs to tree, not " + o.subcommand;
         return Parsed::Error;

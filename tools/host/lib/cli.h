@@ -12,7 +12,8 @@
 namespace kvqhost {
 
 struct Options {
-    std::string subcommand; // "tree", "invoke", "command", "watch", "cycles"; empty for the tool
+    // "tree", "invoke", "command", "watch", "cycles", "ports", "probe"; empty for the tool
+    std::string subcommand;
     std::string library;
     std::string path;                 // invoke, command
     std::vector<std::string> names;   // path split into names
@@ -33,6 +34,9 @@ struct Options {
     // watch: window classes registered under the library's module handle before attach
     std::vector<std::string> foreignClasses;
     bool noBuild = false;
+    std::vector<std::string> ports; // probe: the ports given; none for every port
+    bool lines = false;             // probe: also read the four modem lines
+    uint32_t waitMs = 1000;         // probe: how long to wait for the answer
 };
 
 enum class Parsed { Run, Help, Error };
@@ -51,7 +55,8 @@ bool parseCode(const std::string& text, uint64_t& value);
 bool parseSeconds(const std::string& text, double& value);
 
 // Runs the tool; returns the exit code (0 done, 1 the library or a path could
-// not be used, 2 bad arguments, 3 cycles left something behind). Results go to `out`, errors to
+// not be used, 2 bad arguments, 3 cycles left something behind; probe: 0 a
+// controller answered, 1 none did). Results go to `out`, errors to
 // `err`, one line each.
 int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

@@ -14,8 +14,8 @@ struct Verb {
 
 // Every verb, by the name it is given on the command line.
 const Verb kVerbs[] = {
-    {"tree", runTree},   {"invoke", runCommand}, {"command", runCommand},
-    {"watch", runWatch}, {"cycles", runCycles},
+    {"tree", runTree},     {"invoke", runCommand}, {"command", runCommand}, {"watch", runWatch},
+    {"cycles", runCycles}, {"ports", runPorts},    {"probe", runProbe},
 };
 
 } // namespace

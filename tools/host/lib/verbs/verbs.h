@@ -16,5 +16,7 @@ int runTree(const Options& options, std::ostream& out, std::ostream& err);    //
 int runCommand(const Options& options, std::ostream& out, std::ostream& err); // command.cpp
 int runWatch(const Options& options, std::ostream& out, std::ostream& err);   // watch.cpp
 int runCycles(const Options& options, std::ostream& out, std::ostream& err);  // cycles.cpp
+int runPorts(const Options& options, std::ostream& out, std::ostream& err);   // ports.cpp
+int runProbe(const Options& options, std::ostream& out, std::ostream& err);   // probe.cpp
 
 } // namespace kvqhost
