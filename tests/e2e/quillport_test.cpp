@@ -118,6 +118,20 @@ TEST_F(Quillport, WithoutCom3TheButtonsExistTheHostIsToldOnceAndCom3IsTakenWhenI
     EXPECT_EQ(errors, std::vector<std::string>{"error -3 vStatusLineNode:openComPort()"});
 }
 
+TEST_F(Quillport, QuillportIniChoosesThePort) {
+    PluginCopy chosen(kPlugin, "Quillport.ini", "[Port]\nName=com7\n");
+    ASSERT_TRUE(chosen.ok());
+    HostRun run({"watch", chosen.path(), "--seconds", "60"},
+                {{"KVQ_PORT_COM7", pty.slavePath()},
+                 {"KVQ_PORT_COM3", "/dev/kvq-no-such-device"},
+                 {"LD_PRELOAD", ModemLines::ldPreload()}});
+    ASSERT_EQ(run.waitFor("watching", 30000), "watching");
+    ModemLines::set(false, false, false, true); // carrier detect
+    EXPECT_NE(run.waitFor("fired " + kRlsd, 20000), "");
+    EXPECT_EQ(run.finish(), 0) << run.child().errorText(2000);
+    EXPECT_EQ(run.count("error"), 0);
+}
+
 TEST_F(Quillport, StatusThatCannotBeReadIsAnOutageToldOnceAndTheButtonsCatchUp) {
     ModemLines::set(true, false, false, false);
     auto run = watch(pty.slavePath());

@@ -153,6 +153,37 @@ TEST_F(X10, WithoutTheControllerTheTreeIsBuiltAndTheHostIsToldOnce) {
     EXPECT_EQ(errors, std::vector<std::string>{"error -3 vX10Port:open()"});
 }
 
+// KV-X10.ini beside the library chooses the port; a bad value is told once at
+// build and leaves COM1 in use. (Without the file COM1 is used, as every other
+// test here shows.)
+TEST_F(X10, KvX10IniChoosesThePortAndABadValueIsToldOnce) {
+    auto errorsOf = [](const HostRun& run) {
+        std::vector<std::string> errors;
+        for (const std::string& e : run.events())
+            if (e.rfind("error", 0) == 0) errors.push_back(e);
+        return errors;
+    };
+    PluginCopy chosen(kPlugin, "KV-X10.ini", "; the USB adapter\n[port]\n  name = com4 \n");
+    ASSERT_TRUE(chosen.ok());
+    HostRun four(
+        {"watch", chosen.path(), "--seconds", "120", "--invoke", functionPath(0, 1, "Power On")},
+        {{"KVQ_PORT_COM4", device}, {"KVQ_PORT_COM1", "/dev/kvq-no-such-device"}});
+    ASSERT_EQ(four.waitFor("watching", 120000), "watching");
+    EXPECT_NE(sim->waitFor("A1 ON put on the power line", 20000), "");
+    EXPECT_EQ(four.finish(), 0) << four.child().errorText(2000);
+    EXPECT_EQ(errorsOf(four), std::vector<std::string>{});
+
+    PluginCopy bad(kPlugin, "KV-X10.ini", "[Port]\r\nName=COM257\r\n");
+    ASSERT_TRUE(bad.ok());
+    HostRun one(
+        {"watch", bad.path(), "--seconds", "120", "--invoke", functionPath(1, 2, "Power On")},
+        {{"KVQ_PORT_COM1", device}, {"KVQ_PORT_COM257", "/dev/kvq-no-such-device"}});
+    ASSERT_EQ(one.waitFor("watching", 120000), "watching");
+    EXPECT_NE(sim->waitFor("B2 ON put on the power line", 20000), "");
+    EXPECT_EQ(one.finish(), 0) << one.child().errorText(2000);
+    EXPECT_EQ(errorsOf(one), std::vector<std::string>{"error -6 vX10Plugin:readPortSetting()"});
+}
+
 TEST_F(X10, AfterDetachCom1IsFreeAgain) {
     auto run = watch();
     ASSERT_EQ(run->waitFor("watching", 120000), "watching");

@@ -1,8 +1,8 @@
 // The real DLLs under Wine: kvq-host.exe loads Quillport.dll and KV-X10.dll in
-// a 32-bit prefix. COM1 and COM3 are mapped once, through Wine's Ports key, to
-// links that each test points at its own pseudo-terminal (cm11a-sim's for
-// COM1); the modem-line fixture is preloaded into Wine, since a pseudo-terminal
-// has no modem lines of its own.
+// a 32-bit prefix. COM1, COM3 and COM4 are mapped once, through Wine's Ports
+// key, to links that each test points at its own pseudo-terminal (cm11a-sim's
+// for COM1, or for COM4 where KV-X10.ini names it); the modem-line fixture is
+// preloaded into Wine, since a pseudo-terminal has no modem lines of its own.
 //
 // Wine runs 32-bit programs only where the kernel does: on a kernel without
 // IA-32 emulation, CTest runs this program inside the emulated 32-bit guest
@@ -203,7 +203,7 @@ public:
                     setupError_ += " " + a;
             }
         };
-        for (const char* port : {"COM1", "COM3"}) {
+        for (const char* port : {"COM1", "COM3", "COM4"}) {
             std::string lower = port;
             for (char& c : lower)
                 c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -233,7 +233,7 @@ protected:
         struct stat st {};
         ASSERT_EQ(stat((kWin32Bin + "/kvq-host.exe").c_str(), &st), 0)
             << "build the win32 preset first";
-        ASSERT_EQ(setupError_, "") << "mapping COM1 and COM3 in the Wine prefix " << prefix();
+        ASSERT_EQ(setupError_, "") << "mapping COM1, COM3 and COM4 in the Wine prefix " << prefix();
         ModemLines::reset();
         pointPort("com3", "/nonexistent/com3");
     }
@@ -379,6 +379,21 @@ TEST_F(Wine, KvX10FaultsLeaveTheHostRunning) {
     if (HasFailure())
         for (const std::string& l : sim.child->lines())
             std::printf("  cm11a-sim: %s\n", l.c_str());
+}
+
+// KV-X10.ini beside a copy of the DLL names COM4, which the plug-in opens as
+// \\.\COM4; COM1 leads nowhere, so a plug-in that opened it would say so.
+TEST_F(Wine, KvX10UsesThePortItsIniNames) {
+    pointPort("com1", "/nonexistent/com1");
+    Simulator sim({"--link", portLink("com4")}, {{"KVQ_MODEMLINES_BUSY_FILE", busyFile()}}, 200);
+    ASSERT_TRUE(sim.ok());
+    PluginCopy copy(kWin32Bin + "/KV-X10.dll", "KV-X10.ini", "[Port]\r\nName=COM4\r\n");
+    ASSERT_TRUE(copy.ok());
+    auto x10 = host({"watch", copy.path(), "--seconds", "300", "--invoke", kA1On});
+    ASSERT_EQ(x10->waitFor("watching", 120000), "watching");
+    EXPECT_NE(sim.child->waitFor("A1 ON put on the power line", 30000), "");
+    EXPECT_EQ(x10->finish(), 0);
+    EXPECT_EQ(x10->count("error"), 0);
 }
 
 // kvq-host.exe ports lists the ports mapped in Wine's Ports key, and probe

@@ -3,6 +3,7 @@
 #include "entry/hostRequests.h"
 #include "runtime/diagnostics.h"
 #include "runtime/osVersion.h"
+#include "runtime/portSetting.h"
 #include "tree/vNodeAlive.h"
 #include "tree/vNodeWatch.h"
 
@@ -16,12 +17,10 @@ const uint32_t kButtonLines[vStatusLineNode::kButtons] = {plat::kModemCts, plat:
                                                           plat::kModemRlsd, plat::kModemRing};
 } // namespace
 
-plat::Handle openComPort(int number) {
+plat::Handle openComPort(const char* name) {
     plat::SerialOpenOptions options;
     options.inheritable = true;
     options.nullDacl = osPlatformId() == 2;
-    char name[8] = {};
-    std::snprintf(name, sizeof name, "COM%d", number);
     return plat::serialOpen(name, &options);
 }
 
@@ -35,7 +34,10 @@ vStatusLineNode::vStatusLineNode(const char* name)
         buttons[i] = new vAssignmentButton(kButtonNames[i], this, nullptr, nullptr);
         watchNode(buttons[i]);
     }
-    portHandle = openComPort(kComPort);
+    PortSetting setting = readPortSetting(kDefaultPort);
+    std::snprintf(portName, sizeof portName, "%s", setting.name);
+    if (setting.bad) reportError(kBadSettingText, kBadSettingCode);
+    portHandle = openComPort(portName);
     if (portHandle == nullptr && outage.begin()) reportError(kOpenFailedText, kOpenFailedCode);
     // A pass a millisecond, as long as the node lives: otherwise Windows would
     // poll at its 15.6 ms tick and miss shorter pulses. Asked for here and given
@@ -84,7 +86,7 @@ uint32_t vStatusLineNode::run() {
         if (portHandle == nullptr) {
             if (plat::tickCount() - lastOpen < kReopenPeriodMs) continue;
             lastOpen = plat::tickCount();
-            portHandle = openComPort(kComPort);
+            portHandle = openComPort(portName);
             if (portHandle == nullptr) {
                 noteFailure(kOpenFailed);
                 continue;

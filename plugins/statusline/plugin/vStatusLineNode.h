@@ -1,10 +1,11 @@
 // vStatusLineNode: the Quillport tree node. Its worker thread polls the modem
-// status lines of COM3 about once a millisecond and posts every change to the
-// node's own invisible window; on the host's thread the window sets the
-// matching button's `active` flag and fires the button when its line has just
-// become active. When COM3 cannot be opened, or its status can no longer be
-// read (an adapter pulled out), the poll loop opens it again every 2 s, and
-// the host is told once per outage, through the window.
+// status lines of its port (COM3, or the one Quillport.ini beside the library
+// names, read when the node is made) about once a millisecond and posts every
+// change to the node's own invisible window; on the host's thread the window
+// sets the matching button's `active` flag and fires the button when its line
+// has just become active. When the port cannot be opened, or its status can no
+// longer be read (an adapter pulled out), the poll loop opens it again every
+// 2 s, and the host is told once per outage, through the window.
 #pragma once
 
 #include "descriptors/vButtonNode.h"
@@ -23,7 +24,7 @@ constexpr uint32_t portFailed = plat::kWmUser + 2;
 class vStatusLineNode : public vTreeNode, public vMessageWnd, public vThread {
 public:
     static constexpr int kButtons = 4;
-    static constexpr int kComPort = 3;
+    static constexpr const char* kDefaultPort = "COM3";
     static constexpr uint32_t kReopenPeriodMs = 2000;
 
     // What began an outage, and what the host is told of it (error report 1,304).
@@ -32,6 +33,9 @@ public:
     static constexpr int32_t kOpenFailedCode = -3; // absent, or held by another program
     static constexpr const char* kStatusFailedText = "vStatusLineNode:run()";
     static constexpr int32_t kStatusFailedCode = -4; // the modem status cannot be read
+    // Told at build when Quillport.ini names no port it can use; COM3 is opened.
+    static constexpr const char* kBadSettingText = "vStatusLineNode:readPortSetting()";
+    static constexpr int32_t kBadSettingCode = -6;
 
     explicit vStatusLineNode(const char* name);
     ~vStatusLineNode() override;
@@ -49,6 +53,7 @@ private:
     void noteFailure(PortFailure failure);
 
     vAssignmentButton* buttons[kButtons];
+    char portName[16]; // what is opened, at build and at every reopen
     // Opened by the constructor; from then on the worker's, which closes a
     // failed device and opens it again.
     plat::Handle portHandle;
@@ -57,6 +62,7 @@ private:
     int unreported = -1;          // the worker's: a failure still to be posted to the window
 };
 
-// Opens "COM<number>" exclusively for overlapped use with an inheritable
-// handle (with a null DACL on the NT family); null when it cannot be opened.
-plat::Handle openComPort(int number);
+// Opens the port `name` ("COM3", "\\.\COM7") exclusively for overlapped use
+// with an inheritable handle (with a null DACL on the NT family); null when it
+// cannot be opened.
+plat::Handle openComPort(const char* name);

@@ -1,9 +1,11 @@
 #include "plugin/vX10Plugin.h"
 
 #include "descriptors/vNullNode.h"
+#include "entry/hostRequests.h"
 #include "entry/pluginLibrary.h"
 #include "plugin/vX10Nodes.h"
 #include "protocol/x10Codes.h"
+#include "runtime/portSetting.h"
 #include "tree/vNodeWatch.h"
 
 #include <cstdio>
@@ -37,7 +39,10 @@ vX10Plugin* vX10Plugin::current() {
 void vX10Plugin::build() {
     if (port != nullptr || functionsRoot != nullptr || eventsRoot != nullptr) return; // built
     port = new vX10Port();
-    port->open("com1"); // the trees are built whether or not the controller is there
+    // Read once: every reopen after an outage takes the same port.
+    PortSetting setting = readPortSetting(kDefaultPort);
+    if (setting.bad) reportError(kBadSettingText, kBadSettingCode);
+    port->open(setting.name); // the trees are built whether or not the controller is there
 
     eventsRoot = new vTreeNode("KV-X10", nullptr, nullptr, nullptr);
     watchNode(eventsRoot);

@@ -1,0 +1,69 @@
+#include "runtime/portSetting.h"
+
+#include "entry/library.h"
+#include "platform/platform.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kPathSize = 1024;
+
+PortSetting defaultPort(const char* defaultName, bool bad) {
+    PortSetting setting{};
+    std::snprintf(setting.name, sizeof setting.name, "%s", defaultName);
+    setting.bad = bad;
+    return setting;
+}
+
+} // namespace
+
+int comPortNumber(const char* value) {
+    if (value == nullptr) return 0;
+    if ((value[0] | 0x20) != 'c' || (value[1] | 0x20) != 'o' || (value[2] | 0x20) != 'm') return 0;
+    const char* digits = value + 3;
+    if (*digits < '1' || *digits > '9') return 0;
+    int number = 0;
+    for (const char* p = digits; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return 0;
+        number = number * 10 + (*p - '0');
+        if (number > 256) return 0;
+    }
+    return number;
+}
+
+bool settingsFileOf(const char* module, char* file, size_t size) {
+    if (module == nullptr || file == nullptr || size == 0) return false;
+    const char* base = module;
+    for (const char* p = module; *p != '\0'; ++p)
+        if (*p == '/' || *p == '\\') base = p + 1;
+    const char* dot = std::strrchr(base, '.');
+    size_t stem = dot != nullptr ? static_cast<size_t>(dot - module) : std::strlen(module);
+    int written = std::snprintf(file, size, "%.*s.ini", static_cast<int>(stem), module);
+    return written > 0 && static_cast<size_t>(written) < size;
+}
+
+PortSetting portSettingFrom(const char* file, const char* defaultName) {
+    char value[64];
+    int state = plat::readSetting(file, "Port", "Name", value, sizeof value);
+    if (state == plat::kSettingAbsent) return defaultPort(defaultName, false);
+    int number = state == plat::kSettingRead ? comPortNumber(value) : 0;
+    if (number == 0) return defaultPort(defaultName, true);
+    PortSetting setting{};
+    std::snprintf(setting.name, sizeof setting.name, "\\\\.\\COM%d", number);
+    setting.bad = false;
+    return setting;
+}
+
+PortSetting readPortSetting(const char* defaultName) {
+    // Natively the platform is a library of its own: the module is the one that
+    // holds this function, the plug-in's copy of the framework.
+    char module[kPathSize];
+    char file[kPathSize];
+    if (!plat::modulePath(moduleInstance, reinterpret_cast<const void*>(&readPortSetting), module,
+                          sizeof module) ||
+        !settingsFileOf(module, file, sizeof file))
+        return defaultPort(defaultName, false);
+    return portSettingFrom(file, defaultName);
+}

@@ -1,0 +1,55 @@
+// The port setting a plug-in reads beside its library: the names it takes,
+// and the .ini reader of the POSIX platform behind it.
+#include "runtime/portSetting.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string chosen(const std::string& file) {
+    PortSetting setting = portSettingFrom(file.c_str(), "com1");
+    return std::string(setting.name) + (setting.bad ? " bad" : "");
+}
+
+} // namespace
+
+TEST(PortSetting, NamesReadersAndBadValues) {
+    for (const char* good : {"COM1", "com4", "cOm10", "COM256"})
+        EXPECT_NE(comPortNumber(good), 0) << good;
+    for (const char* bad : {"COM0", "COM257", "COM04", "COM 4", "COM4 ", "LPT1", "COM", "COM1x",
+                            "/dev/ttyS0", "\\\\.\\COM4", ""})
+        EXPECT_EQ(comPortNumber(bad), 0) << bad;
+
+    char file[64];
+    EXPECT_TRUE(settingsFileOf("/opt/x.y/KV-X10.so", file, sizeof file));
+    EXPECT_STREQ(file, "/opt/x.y/KV-X10.ini");
+    EXPECT_TRUE(settingsFileOf("C:\\Host\\Plug-ins\\Quillport.dll", file, sizeof file));
+    EXPECT_STREQ(file, "C:\\Host\\Plug-ins\\Quillport.ini");
+    EXPECT_FALSE(settingsFileOf("/a/very/long/path/to/the/library/KV-X10.so", file, 16));
+
+    const std::string path =
+        std::string(::testing::TempDir()) + "kvq-port-setting-" + std::to_string(getpid()) + ".ini";
+    auto with = [&](const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+        return chosen(path);
+    };
+    unlink(path.c_str());
+    EXPECT_EQ(chosen(path), "com1");
+    EXPECT_EQ(with("[Other]\nName=COM2\n[ port ]\r\n; Name=COM3\n  NAME =  com12 \r\n"),
+              "\\\\.\\COM12");
+    EXPECT_EQ(with("[Port]\nName=\"COM7\"\n"), "\\\\.\\COM7");
+    EXPECT_EQ(with("[Port]\nName=COM5\nName=COM6\n"), "\\\\.\\COM5");
+    EXPECT_EQ(with("Name=COM2\n[Port]\nBaud=4800\n"), "com1"); // no key in [Port]
+    EXPECT_EQ(with("[Port]\nName=\n"), "com1");
+    EXPECT_EQ(with("[Port]\nName=COM257\n"), "com1 bad");
+    EXPECT_EQ(with("[Port]\nName=/dev/ttyUSB0\n"), "com1 bad");
+    unlink(path.c_str());
+    ASSERT_EQ(mkdir(path.c_str(), 0700), 0); // there, but no file to read
+    EXPECT_EQ(chosen(path), "com1 bad");
+    rmdir(path.c_str());
+}
