@@ -35,10 +35,12 @@ int comPortNumber(const char* value) {
 
 bool settingsFileOf(const char* module, char* file, size_t size) {
     if (module == nullptr || file == nullptr || size == 0) return false;
-    const char* base = module;
-    for (const char* p = module; *p != '\0'; ++p)
-        if (*p == '/' || *p == '\\') base = p + 1;
-    const char* dot = std::strrchr(base, '.');
+    // The extension is the last dot's in the file name, not in a folder's.
+    const char* dot = nullptr;
+    for (const char* p = module; *p != '\0'; ++p) {
+        if (*p == '/' || *p == '\\') dot = nullptr;
+        if (*p == '.') dot = p;
+    }
     size_t stem = dot != nullptr ? static_cast<size_t>(dot - module) : std::strlen(module);
     int written = std::snprintf(file, size, "%.*s.ini", static_cast<int>(stem), module);
     return written > 0 && static_cast<size_t>(written) < size;
