@@ -424,14 +424,14 @@ Parsed parseArguments(const std::vector<std::string>& args, Options& o, std::str
         return Parsed::Error;
     }
     const std::string see = " (see kvq-host " + o.subcommand + " --help)";
-    if (!watchOnly.empty() && o.subcommand != "watch") {
-        error = watchOnly[0] + " belongs to watch, not " + o.subcommand;
-        return Parsed::Error;
-    }
-    if (!cyclesOnly.empty() && o.subcommand != "cycles") {
-        error = cyclesOnly[0] + " belongs to cycles, not " + o.subcommand;
-        return Parsed::Error;
-    }
+    // An option of one subcommand given to another.
+    for (const auto& [only, owner] :
+         {std::make_pair(&watchOnly, "watch"), std::make_pair(&cyclesOnly, "cycles"),
+          std::make_pair(&probeOnly, "probe")})
+        if (!only->empty() && o.subcommand != owner) {
+            error = only->front() + " belongs to " + owner + ", not " + o.subcommand;
+            return Parsed::Error;
+        }
     const bool looping = o.subcommand == "watch" || o.subcommand == "cycles";
     if (!looping && (secondsGiven || !o.invokes.empty())) {
         error = std::string(secondsGiven ? "--seconds" : "--invoke") +
@@ -439,10 +439,6 @@ Parsed parseArguments(const std::vector<std::string>& args, Options& o, std::str
         return Parsed::Error;
     }
     if (o.subcommand == "cycles" && !secondsGiven) o.seconds = 0.5;
-    if (!probeOnly.empty() && o.subcommand != "probe") {
-        error = probeOnly[0] + " belongs to probe, not " + o.subcommand;
-        return Parsed::Error;
-    }
     if (o.subcommand == "ports" || o.subcommand == "probe") {
         if (!treeOnly.empty()) {
             error = treeOnly[0] + " belongs to tree, not " + o.subcommand;
