@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <sstream>
 
 using namespace kvqhost;
@@ -285,6 +286,27 @@ TEST(HostTool, ReportsLibrariesItCannotUseOnOneLine) {
     EXPECT_EQ(run({"tree", "--help"}, out, err), 0);
     EXPECT_NE(out.find("Usage: kvq-host tree"), std::string::npos);
     EXPECT_TRUE(err.empty());
+}
+
+// The usage block of tools/host/README.md is the one of --help; the switches
+// for tests are under their own heading and in no usage line.
+TEST(HostTool, HelpAndReadmeShowTheSameUsage) {
+    std::ifstream file(KVQ_SOURCE_DIR "/tools/host/README.md");
+    std::stringstream readme;
+    readme << file.rdbuf();
+    const std::string text = readme.str();
+    const size_t start = text.find("```\n") + 4, end = text.find("```\n", start);
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_EQ(text.substr(start, end - start), synopsis());
+    EXPECT_NE(helpText(nullptr).find(synopsis()), std::string::npos);
+
+    const std::string watch = helpText(&watchVerb());
+    const size_t tests = watch.find("\nFor tests:\n");
+    ASSERT_NE(tests, std::string::npos);
+    for (const char* flag : {"--destroy-fired", "--foreign-class"}) {
+        EXPECT_GT(watch.find(flag), tests) << flag;
+        EXPECT_EQ(synopsis().find(flag), std::string::npos) << flag;
+    }
 }
 
 TEST(HostTool, ProgramExitsWithTheToolsCodes) {
