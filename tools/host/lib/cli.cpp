@@ -9,6 +9,7 @@ using kvqtools::Option;
 
 constexpr size_t kWidth = 92;        // help lines are shorter than this
 constexpr size_t kOptionColumn = 17; // where an option's help starts
+constexpr size_t kVerbColumn = 31;   // ... and a verb's summary in the tool's help
 
 const char* const kAbout =
     "Stands in for the host application: loads the plug-in library LIB, speaks to it only\n"
@@ -142,7 +143,7 @@ std::string helpText(const Verb* verb) {
         bool help = false;
         VerbOptions o;
         return "Usage: kvq-host SUBCOMMAND [ARGUMENT]... [OPTION]...\n" + std::string(kAbout) +
-               "\nSubcommands:\n" + kvqtools::optionHelp(list, 31) +
+               "\nSubcommands:\n" + kvqtools::optionHelp(list, kVerbColumn) +
                "\nEach subcommand with its arguments and own options (more in kvq-host "
                "SUBCOMMAND --help):\n" +
                synopsis() + "\n" + kPathHelp + "\nOptions of every subcommand:\n" +
@@ -170,7 +171,7 @@ Parsed parseArguments(const std::vector<std::string>& args, Invocation& inv, std
     std::vector<std::unique_ptr<VerbOptions>> scratch;
     std::vector<std::vector<Option>> tables;
     scratch.push_back(std::make_unique<VerbOptions>());
-    tables.push_back(commonOptions(*scratch.back(), help));
+    tables.push_back(commonOptions(*scratch.back(), help)); // then one per verb, in order
     for (const Verb* v : allVerbs()) {
         scratch.push_back(v->newOptions());
         tables.push_back(v->options(*scratch.back()));
@@ -211,11 +212,9 @@ Parsed parseArguments(const std::vector<std::string>& args, Invocation& inv, std
         if (!o) o = kvqtools::findOption(own, flag);
         if (!o) {
             std::vector<std::string> owners;
-            for (const Verb* v : allVerbs()) {
-                auto options = v->newOptions();
-                if (kvqtools::findOption(v->options(*options), flag))
-                    owners.push_back(v->text().name);
-            }
+            for (size_t i = 0; i < allVerbs().size(); ++i)
+                if (kvqtools::findOption(tables[i + 1], flag))
+                    owners.push_back(allVerbs()[i]->text().name);
             error = flag + " belongs to " + either(owners) + ", not " + name;
             return Parsed::Error;
         }
