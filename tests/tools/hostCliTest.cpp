@@ -1,17 +1,21 @@
 // kvq-host's command line without a plug-in: paths, numbers, arguments, JSON
 // escaping, and the errors for libraries it cannot use.
 #include "childProcess.h"
+#include "common/json.h"
 #include "lib/cli.h"
-#include "lib/json.h"
 #include "lib/nodePath.h"
+#include "lib/verbs/verbs.h"
 #include "lib/verbs/watchCommands.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <sstream>
 
 using namespace kvqhost;
+using kvqtools::JsonObject;
+using kvqtools::jsonString;
 
 namespace {
 
@@ -73,60 +77,63 @@ TEST(HostNumbers, ParsesCodesWordsAndSeconds) {
         EXPECT_FALSE(parseSeconds(bad, s)) << bad;
 }
 
-Parsed parse(std::vector<std::string> args, Options& o, std::string& error) {
+Parsed parse(std::vector<std::string> args, Invocation& o, std::string& error) {
     return parseArguments(args, o, error);
 }
 
 TEST(HostArguments, AcceptsEachSubcommandWithItsOptions) {
-    Options o;
+    Invocation o;
     std::string error;
     ASSERT_EQ(parse({"tree", "lib.so", "--json", "--no-build"}, o, error), Parsed::Run) << error;
-    EXPECT_EQ(o.subcommand, "tree");
-    EXPECT_EQ(o.library, "lib.so");
-    EXPECT_TRUE(o.json);
-    EXPECT_TRUE(o.noBuild);
+    EXPECT_EQ(o.verb, &treeVerb());
+    EXPECT_EQ(o.as<TreeOptions>().library, "lib.so");
+    EXPECT_TRUE(o.options->json);
+    EXPECT_FALSE(o.as<TreeOptions>().build);
 
     ASSERT_EQ(parse({"-v", "invoke", "x.dll", "X10/House Code: A/Unit Code: 1/Power On"}, o, error),
               Parsed::Run)
         << error;
-    EXPECT_TRUE(o.verbose);
-    EXPECT_EQ(o.names.size(), 4u);
+    EXPECT_TRUE(o.options->verbose);
+    EXPECT_EQ(o.as<CommandOptions>().names.size(), 4u);
+    EXPECT_EQ(o.as<CommandOptions>().code, 289u);
 
     ASSERT_EQ(parse({"command", "x", "X10/House Code: B/Unit Code: 10", "288", "0x10"}, o, error),
               Parsed::Run)
         << error;
-    EXPECT_EQ(o.code, 288u);
-    EXPECT_EQ(o.w1.value_or(0), 0x10u);
+    EXPECT_EQ(o.as<CommandOptions>().code, 288u);
+    EXPECT_EQ(o.as<CommandOptions>().w1.value_or(0), 0x10u);
     ASSERT_EQ(parse({"command", "x", "p", "1"}, o, error), Parsed::Run);
-    EXPECT_FALSE(o.w1.has_value());
+    EXPECT_FALSE(o.as<CommandOptions>().w1.has_value());
 
-    ASSERT_EQ(parse({"watch", "x", "--seconds=2.5", "--invoke", "a/b", "--invoke=c", "--progress",
+    ASSERT_EQ(parse({"--seconds=2.5", "watch", "x", "--invoke", "a/b", "--invoke=c", "--progress",
                      "--json"},
                     o, error),
               Parsed::Run)
         << error;
-    EXPECT_DOUBLE_EQ(o.seconds, 2.5);
-    EXPECT_EQ(o.invokes, (std::vector<std::string>{"a/b", "c"}));
-    EXPECT_EQ(o.invokeNames.at(0), (std::vector<std::string>{"a", "b"}));
-    EXPECT_TRUE(o.progress);
+    const auto& watch = o.as<WatchOptions>();
+    EXPECT_DOUBLE_EQ(watch.seconds, 2.5);
+    EXPECT_EQ(watch.invokes, (std::vector<std::string>{"a/b", "c"}));
+    EXPECT_EQ(watch.invokeNames.at(0), (std::vector<std::string>{"a", "b"}));
+    EXPECT_TRUE(watch.progress);
+    ASSERT_EQ(parse({"cycles", "x"}, o, error), Parsed::Run) << error;
+    EXPECT_DOUBLE_EQ(o.as<CyclesOptions>().seconds, 0.5) << "cycles has a default of its own";
 
     ASSERT_EQ(parse({"probe", "COM1", "COM12", "--lines", "--wait=2000"}, o, error), Parsed::Run)
         << error;
-    EXPECT_EQ(o.ports, (std::vector<std::string>{"COM1", "COM12"}));
-    EXPECT_TRUE(o.lines);
-    EXPECT_EQ(o.waitMs, 2000u);
+    EXPECT_EQ(o.as<ProbeOptions>().ports, (std::vector<std::string>{"COM1", "COM12"}));
+    EXPECT_TRUE(o.as<ProbeOptions>().lines);
+    EXPECT_EQ(o.as<ProbeOptions>().waitMs, 2000u);
     ASSERT_EQ(parse({"ports", "--json"}, o, error), Parsed::Run) << error;
-    EXPECT_TRUE(o.ports.empty());
 
     ASSERT_EQ(parse({"invoke", "x", "--", "-odd name"}, o, error), Parsed::Run) << error;
-    EXPECT_EQ(o.path, "-odd name");
+    EXPECT_EQ(o.as<CommandOptions>().path, "-odd name");
 
     EXPECT_EQ(parse({"--help"}, o, error), Parsed::Help);
-    EXPECT_EQ(o.subcommand, "");
+    EXPECT_EQ(o.verb, nullptr);
     EXPECT_EQ(parse({"watch", "--help"}, o, error), Parsed::Help);
-    EXPECT_EQ(o.subcommand, "watch");
-    EXPECT_NE(helpText("watch").find("--seconds"), std::string::npos);
-    EXPECT_NE(helpText("").find("Usage: kvq-host"), std::string::npos);
+    EXPECT_EQ(o.verb, &watchVerb());
+    EXPECT_NE(helpText(&watchVerb()).find("--seconds"), std::string::npos);
+    EXPECT_NE(helpText(nullptr).find("Usage: kvq-host"), std::string::npos);
 }
 
 TEST(HostArguments, RejectsBadArgumentsWithOneLine) {
@@ -158,7 +165,7 @@ TEST(HostArguments, RejectsBadArgumentsWithOneLine) {
         {"tree", "x", "--lines"},
     };
     for (const auto& args : bad) {
-        Options o;
+        Invocation o;
         std::string error;
         std::string shown;
         for (const auto& a : args)
@@ -166,6 +173,24 @@ TEST(HostArguments, RejectsBadArgumentsWithOneLine) {
         EXPECT_EQ(parse(args, o, error), Parsed::Error) << shown;
         EXPECT_FALSE(error.empty()) << shown;
         EXPECT_EQ(error.find('\n'), std::string::npos) << shown;
+    }
+    // The errors that are made from the verbs' tables and operands.
+    for (const auto& [args, expected] :
+         std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"frob"},
+              "unknown subcommand \"frob\" (tree, invoke, command, watch, cycles, ports "
+              "or probe; see kvq-host --help)"},
+             {{"tree", "x", "--seconds=1"}, "--seconds belongs to watch or cycles, not tree"},
+             {{"ports", "--lines"}, "--lines belongs to probe, not ports"},
+             {{"command", "x"}, "command needs PATH and CODE (see kvq-host command --help)"},
+             {{"tree", "x", "y"}, "too many arguments for tree: \"y\" (see kvq-host tree --help)"},
+             {{"ports", "y"}, "ports takes no arguments, not \"y\" (see kvq-host ports --help)"},
+             {{"--count", "0", "tree"},
+              "--count needs a number of cycles from 1 to 100000, not \"0\""}}) {
+        Invocation o;
+        std::string error;
+        EXPECT_EQ(parse(args, o, error), Parsed::Error) << expected;
+        EXPECT_EQ(error, expected);
     }
 }
 
@@ -261,6 +286,27 @@ TEST(HostTool, ReportsLibrariesItCannotUseOnOneLine) {
     EXPECT_EQ(run({"tree", "--help"}, out, err), 0);
     EXPECT_NE(out.find("Usage: kvq-host tree"), std::string::npos);
     EXPECT_TRUE(err.empty());
+}
+
+// The usage block of tools/host/README.md is the one of --help; the switches
+// for tests are under their own heading and in no usage line.
+TEST(HostTool, HelpAndReadmeShowTheSameUsage) {
+    std::ifstream file(KVQ_SOURCE_DIR "/tools/host/README.md");
+    std::stringstream readme;
+    readme << file.rdbuf();
+    const std::string text = readme.str();
+    const size_t start = text.find("```\n") + 4, end = text.find("```\n", start);
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_EQ(text.substr(start, end - start), synopsis());
+    EXPECT_NE(helpText(nullptr).find(synopsis()), std::string::npos);
+
+    const std::string watch = helpText(&watchVerb());
+    const size_t tests = watch.find("\nFor tests:\n");
+    ASSERT_NE(tests, std::string::npos);
+    for (const char* flag : {"--destroy-fired", "--foreign-class"}) {
+        EXPECT_GT(watch.find(flag), tests) << flag;
+        EXPECT_EQ(synopsis().find(flag), std::string::npos) << flag;
+    }
 }
 
 TEST(HostTool, ProgramExitsWithTheToolsCodes) {

@@ -1,31 +1,11 @@
 #include "eventLog.h"
 
+#include "common/json.h"
 #include "x10Codes.h"
 
 #include <ctime>
 
 namespace cm11a {
-
-namespace {
-
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
-} // namespace
 
 long long monotonicMs() {
     timespec ts{};
@@ -58,11 +38,15 @@ void EventLog::emit(const char* kind, const std::string& textLine,
     if (!json_) {
         std::fprintf(out_, "%s\n", textLine.c_str());
     } else {
-        std::string line =
-            "{\"ms\":" + std::to_string(elapsedMs()) + ",\"event\":" + jsonString(kind);
-        for (const Field& f : fields)
-            line += "," + jsonString(f.name) + ":" + (f.number ? f.value : jsonString(f.value));
-        std::fprintf(out_, "%s}\n", line.c_str());
+        kvqtools::JsonObject line;
+        line.number("ms", elapsedMs()).text("event", kind);
+        for (const Field& f : fields) {
+            if (f.number)
+                line.raw(f.name, f.value);
+            else
+                line.text(f.name, f.value);
+        }
+        std::fprintf(out_, "%s\n", line.str().c_str());
     }
     std::fflush(out_);
 }

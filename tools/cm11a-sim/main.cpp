@@ -10,6 +10,8 @@
 #include "port.h"
 #include "x10Codes.h"
 
+#include "common/options.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -28,6 +30,7 @@ using cm11a::CommandResult;
 using cm11a::Controller;
 using cm11a::EventLog;
 using cm11a::Port;
+using kvqtools::Option;
 
 constexpr int kMaxPollWaitMs = 100; // also how often a regular control file is read
 
@@ -51,132 +54,150 @@ void onSignal(int signo) {
     (void)ignored;
 }
 
-void usage(std::FILE* out) {
-    std::fputs(
-        "Usage: cm11a-sim [OPTION]...\n"
-        "Simulates an X10 CM11A controller on a pseudo-terminal (4800 8N1, raw). The first\n"
-        "line of output is \"device /dev/pts/N\" (with --json: event \"device\", field\n"
-        "\"path\"); then one line per event: each byte with its direction and meaning\n"
-        "(\"rx 04 66 address A1\", \"tx 6a checksum\"), and what was put on the power line\n"
-        "(\"A1 ON put on the power line\"). A device brought back after unplug is named\n"
-        "by another \"device\" line. Errors go to standard error.\n"
-        "\n"
-        "Options:\n"
-        "  --link PATH            make PATH a symbolic link to the terminal (removed at exit\n"
-        "                         and at unplug, pointed at the new terminal at plug)\n"
-        "  --control PATH         also read commands from PATH: a FIFO (created when PATH does\n"
-        "                         not exist, removed at exit) or a regular file (read from its\n"
-        "                         start, then followed as it grows)\n"
-        "  --json                 one JSON object per line instead of text\n"
-        "  --poll-interval MS     time between two polls of a report (default 1000)\n"
-        "  --poll-limit N         drop a report after N unanswered polls (default 0: never)\n"
-        "  --clock-timeout MS     time allowed for the 7-byte clock answer (default 3000)\n"
-        "  --frame-timeout MS     time allowed for a frame's second byte and its ack\n"
-        "                         (default 1000)\n"
-        "  --mains HZ             the mains frequency, 60 (default) or 50: the ready byte comes\n"
-        "                         when the frame has been on the power line, sent twice (11\n"
-        "                         cycles each) and followed by a 3-cycle gap: 25 cycles, and\n"
-        "                         the ack and the ready byte at 4800 baud: 421 ms after the ack\n"
-        "                         at 60 Hz, 504 ms at 50 Hz; meanwhile a poll or clock request\n"
-        "                         waits, and any byte from the computer is a protocol error\n"
-        "  --instant              the ready byte at once (for fast tests)\n"
-        "  --firmware N           the firmware revision the status answer gives (0-15, default 1)\n"
-        "  --house L              the monitored house code, A (default) to P\n"
-        "  --exit-on-eof          exit when standard input ends\n"
-        "  --help                 print this help and exit\n"
-        "\n"
-        "A status request (the single byte 8b) is answered with 14 bytes: battery timer\n"
-        "(2 bytes, high first; ffff, as after a reset), seconds, minutes plus 60 in an odd\n"
-        "hour (0-119), hour / 2 (0-11), day of the year counting 1 January as 0 (low 8 bits),\n"
-        "its ninth bit in bit 7 with the weekday mask in bits 0-6 (bit 0 Sunday), the\n"
-        "monitored house code nibble << 4 | firmware revision, then three bitmaps of the\n"
-        "monitored house (2 bytes each, high first; bit n is unit n+1): the units addressed\n"
-        "now, the units on, the units dimmed (always 0: the simulator keeps no dim level).\n"
-        "The clock starts at the local time and is set by every valid clock answer.\n"
-        "A status request is answered when no exchange runs, and also in place of an ack\n"
-        "(the frame is then dropped); while polling, asking for the clock or putting a frame\n"
-        "on the power line it is logged and not answered; after a frame's header it is the\n"
-        "frame's second byte. It never counts as a protocol error.\n"
-        "\n",
-        out);
-    std::fputs(cm11a::commandHelp(), out);
-}
+const char* const kAbout =
+    "Usage: cm11a-sim [OPTION]...\n"
+    "Simulates an X10 CM11A controller on a pseudo-terminal (4800 8N1, raw). The first\n"
+    "line of output is \"device /dev/pts/N\" (with --json: event \"device\", field\n"
+    "\"path\"); then one line per event: each byte with its direction and meaning\n"
+    "(\"rx 04 66 address A1\", \"tx 6a checksum\"), and what was put on the power line\n"
+    "(\"A1 ON put on the power line\"). A device brought back after unplug is named\n"
+    "by another \"device\" line. Errors go to standard error.\n"
+    "\n"
+    "Options:\n";
+
+const char* const kStatusHelp =
+    "A status request (the single byte 8b) is answered with 14 bytes: battery timer\n"
+    "(2 bytes, high first; ffff, as after a reset), seconds, minutes plus 60 in an odd\n"
+    "hour (0-119), hour / 2 (0-11), day of the year counting 1 January as 0 (low 8 bits),\n"
+    "its ninth bit in bit 7 with the weekday mask in bits 0-6 (bit 0 Sunday), the\n"
+    "monitored house code nibble << 4 | firmware revision, then three bitmaps of the\n"
+    "monitored house (2 bytes each, high first; bit n is unit n+1): the units addressed\n"
+    "now, the units on, the units dimmed (always 0: the simulator keeps no dim level).\n"
+    "The clock starts at the local time and is set by every valid clock answer.\n"
+    "A status request is answered when no exchange runs, and also in place of an ack\n"
+    "(the frame is then dropped); while polling, asking for the clock or putting a frame\n"
+    "on the power line it is logged and not answered; after a frame's header it is the\n"
+    "frame's second byte. It never counts as a protocol error.\n"
+    "\n";
 
 [[noreturn]] void fail(int code, const std::string& message) {
     std::fprintf(stderr, "cm11a-sim: %s\n", message.c_str());
     std::exit(code);
 }
 
-int parseMs(const std::string& option, const std::string& text, int lo, int hi) {
-    char* end = nullptr;
-    errno = 0;
-    long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || value < lo || value > hi)
-        fail(2, option + " needs a whole number from " + std::to_string(lo) + " to " +
-                    std::to_string(hi) + ", not '" + text + "'");
-    return static_cast<int>(value);
+// A whole number from lo to hi into `field`.
+Option numberOption(const char* flag, const char* valueName, int& field, int lo, int hi,
+                    const char* help) {
+    return kvqtools::valueOption(
+        flag, valueName,
+        [flag, &field, lo, hi](const std::string& text, std::string& error) {
+            char* end = nullptr;
+            errno = 0;
+            long value = std::strtol(text.c_str(), &end, 10);
+            if (text.empty() || *end != '\0' || errno != 0 || value < lo || value > hi) {
+                error = std::string(flag) + " needs a whole number from " + std::to_string(lo) +
+                        " to " + std::to_string(hi) + ", not '" + text + "'";
+                return false;
+            }
+            field = static_cast<int>(value);
+            return true;
+        },
+        help);
+}
+
+std::vector<Option> optionTable(Options& o, bool& help) {
+    using kvqtools::switchOption;
+    using kvqtools::textOption;
+    using kvqtools::valueOption;
+    cm11a::Timing& t = o.timing;
+    std::vector<Option> table = {
+        textOption("--link", "PATH", o.link,
+                   "make PATH a symbolic link to the terminal (removed at exit\n"
+                   "and at unplug, pointed at the new terminal at plug)"),
+        textOption("--control", "PATH", o.control,
+                   "also read commands from PATH: a FIFO (created when PATH does\n"
+                   "not exist, removed at exit) or a regular file (read from its\n"
+                   "start, then followed as it grows)"),
+        switchOption("--json", o.json, "one JSON object per line instead of text"),
+        numberOption("--poll-interval", "MS", t.pollIntervalMs, 10, 600000,
+                     "time between two polls of a report (default 1000)"),
+        numberOption("--poll-limit", "N", t.pollLimit, 0, 1000000,
+                     "drop a report after N unanswered polls (default 0: never)"),
+        numberOption("--clock-timeout", "MS", t.clockTimeoutMs, 10, 600000,
+                     "time allowed for the 7-byte clock answer (default 3000)"),
+        numberOption("--frame-timeout", "MS", t.frameTimeoutMs, 10, 600000,
+                     "time allowed for a frame's second byte and its ack\n(default 1000)"),
+        valueOption(
+            "--mains", "HZ",
+            [&t](const std::string& hz, std::string& error) {
+                if (hz != "60" && hz != "50") {
+                    error = "--mains needs 60 or 50, not '" + hz + "'";
+                    return false;
+                }
+                t.mainsHz = std::stoi(hz);
+                return true;
+            },
+            "the mains frequency, 60 (default) or 50: the ready byte comes\n"
+            "when the frame has been on the power line, sent twice (11\n"
+            "cycles each) and followed by a 3-cycle gap: 25 cycles, and\n"
+            "the ack and the ready byte at 4800 baud: 421 ms after the ack\n"
+            "at 60 Hz, 504 ms at 50 Hz; meanwhile a poll or clock request\n"
+            "waits, and any byte from the computer is a protocol error"),
+        valueOption(
+            "--instant", "",
+            [&t](const std::string&, std::string&) {
+                t.mainsHz = 0;
+                return true;
+            },
+            "the ready byte at once (for fast tests)"),
+        numberOption("--firmware", "N", o.firmware, 0, 15,
+                     "the firmware revision the status answer gives (0-15, default 1)"),
+        valueOption(
+            "--house", "L",
+            [&o](const std::string& letter, std::string& error) {
+                auto address = cm11a::parseAddress(letter + "1");
+                if (letter.size() != 1 || !address) {
+                    error = "--house needs a letter A to P, not '" + letter + "'";
+                    return false;
+                }
+                o.house = static_cast<uint8_t>(*address >> 4);
+                return true;
+            },
+            "the monitored house code, A (default) to P"),
+        switchOption("--exit-on-eof", o.exitOnEof, "exit when standard input ends"),
+        switchOption("--help", help, "print this help and exit")};
+    table.back().endsScan = true;
+    return table;
+}
+
+void usage(const std::vector<Option>& table, std::FILE* out) {
+    std::fputs((kAbout + kvqtools::optionHelp(table, 25) + "\n" + kStatusHelp).c_str(), out);
+    std::fputs(cm11a::commandHelp(), out);
 }
 
 Options parseOptions(int argc, char** argv) {
     Options o;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        std::string value;
-        bool hasValue = false;
-        size_t eq = arg.find('=');
-        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-            hasValue = true;
-        }
-        auto next = [&]() -> std::string {
-            if (hasValue) return value;
-            if (i + 1 >= argc) fail(2, arg + " needs a value (see --help)");
-            return argv[++i];
-        };
-        auto flag = [&]() {
-            if (hasValue) fail(2, arg + " takes no value");
-        };
-        if (arg == "--help") {
-            flag();
-            usage(stdout);
-            std::exit(0);
-        } else if (arg == "--link") {
-            o.link = next();
-        } else if (arg == "--control") {
-            o.control = next();
-        } else if (arg == "--json") {
-            flag();
-            o.json = true;
-        } else if (arg == "--exit-on-eof") {
-            flag();
-            o.exitOnEof = true;
-        } else if (arg == "--poll-interval") {
-            o.timing.pollIntervalMs = parseMs(arg, next(), 10, 600000);
-        } else if (arg == "--poll-limit") {
-            o.timing.pollLimit = parseMs(arg, next(), 0, 1000000);
-        } else if (arg == "--clock-timeout") {
-            o.timing.clockTimeoutMs = parseMs(arg, next(), 10, 600000);
-        } else if (arg == "--mains") {
-            std::string hz = next();
-            if (hz != "60" && hz != "50") fail(2, "--mains needs 60 or 50, not '" + hz + "'");
-            o.timing.mainsHz = std::stoi(hz);
-        } else if (arg == "--instant") {
-            flag();
-            o.timing.mainsHz = 0;
-        } else if (arg == "--firmware") {
-            o.firmware = parseMs(arg, next(), 0, 15);
-        } else if (arg == "--house") {
-            std::string letter = next();
-            auto address = cm11a::parseAddress(letter + "1");
-            if (letter.size() != 1 || !address)
-                fail(2, "--house needs a letter A to P, not '" + letter + "'");
-            o.house = static_cast<uint8_t>(*address >> 4);
-        } else if (arg == "--frame-timeout") {
-            o.timing.frameTimeoutMs = parseMs(arg, next(), 10, 600000);
-        } else {
-            fail(2, "unknown option '" + arg + "' (see --help)");
-        }
+    bool help = false;
+    std::vector<Option> table = optionTable(o, help);
+    kvqtools::Syntax syntax;
+    syntax.operands = false;
+    syntax.unknown = [](const std::string& word) {
+        return "unknown option '" + word + "' (see --help)";
+    };
+    syntax.needsValue = [](const std::string& flag) {
+        return flag + " needs a value (see --help)";
+    };
+    std::vector<std::string> operands;
+    std::vector<kvqtools::GivenOption> given;
+    std::string error;
+    if (!kvqtools::scanArguments(
+            std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc),
+            [&table](const std::string& flag) { return kvqtools::findOption(table, flag); }, syntax,
+            operands, given, error))
+        fail(2, error);
+    if (help) {
+        usage(table, stdout);
+        std::exit(0);
     }
     return o;
 }

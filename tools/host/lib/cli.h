@@ -1,58 +1,103 @@
-// The kvq-host command line: its arguments and help texts (cli.cpp), and
-// runTool, which runs the verb they name (tool.cpp; the verbs are in verbs/).
-// Kept out of main() so the tests can run the tool in-process.
+// The kvq-host command line: the options every verb takes, the Verb each file
+// of verbs/ declares (its arguments, help, table of options and run function),
+// the generic parser and the help built from those tables (cli.cpp), and
+// runTool, which runs the verb named (tool.cpp). Kept out of main() so the
+// tests can run the tool in-process.
 #pragma once
 
-#include <cstdint>
-#include <optional>
+#include "common/options.h"
+#include "numbers.h"
+
+#include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace kvqhost {
 
-struct Options {
-    // "tree", "invoke", "command", "watch", "cycles", "ports", "probe"; empty for the tool
-    std::string subcommand;
-    std::string library;
-    std::string path;                 // invoke, command
-    std::vector<std::string> names;   // path split into names
-    uint64_t code = 289;              // command code (invoke: always 289)
-    std::optional<uint32_t> w1;       // command: first word; default the host target H
-    double seconds = 10;              // watch; cycles: per cycle (default 0.5)
-    uint32_t count = 20;              // cycles
-    std::vector<std::string> classes; // cycles: window classes that must be gone after unload
-    std::vector<std::string> invokes;
-    std::vector<std::vector<std::string>> invokeNames;
+// The options of every verb; each verb's own options derive from it.
+struct VerbOptions {
+    virtual ~VerbOptions() = default;
     bool json = false;
     bool verbose = false;
-    bool progress = false;
-    bool untilEof = false;     // watch: end when standard input reaches its end
-    bool commands = false;     // watch: carry out commands read from standard input
-    double resourcesEvery = 0; // watch: seconds between two resource readings; 0 for none
-    bool destroyFired = false; // watch: destroy each node that fires, in its call-out
-    // watch: window classes registered under the library's module handle before attach
-    std::vector<std::string> foreignClasses;
-    bool noBuild = false;
-    std::vector<std::string> ports; // probe: the ports given; none for every port
-    bool lines = false;             // probe: also read the four modem lines
-    uint32_t waitMs = 1000;         // probe: how long to wait for the answer
+};
+
+// A subcommand of kvq-host. VerbOf binds the functions of one verb's file to its
+// own options struct.
+class Verb {
+public:
+    struct Text {
+        const char* name;     // "command"
+        const char* operands; // "LIB PATH CODE [W1]": the counts of operands come from it
+        const char* summary;  // one or two lines for the tool's help
+        const char* about;    // the verb's help before its options
+        const char* more;     // ... after them (may be "")
+        bool eventLines;      // followed by the lines of what the plug-in reports
+    };
+    explicit Verb(const Text& text) : text_(text) {}
+    virtual ~Verb() = default;
+    const Text& text() const { return text_; }
+
+    virtual std::unique_ptr<VerbOptions> newOptions() const = 0;
+    // The verb's own options, bound to the fields of `options` they fill.
+    virtual std::vector<kvqtools::Option> options(VerbOptions& options) const = 0;
+    // The words after the verb's name, in the number its operands allow; false
+    // with one error line.
+    virtual bool takeOperands(const std::vector<std::string>& words, VerbOptions& options,
+                              std::string& error) const = 0;
+    virtual int run(const VerbOptions& options, std::ostream& out, std::ostream& err) const = 0;
+
+private:
+    Text text_;
+};
+
+template <class O> class VerbOf final : public Verb {
+public:
+    using Table = std::function<std::vector<kvqtools::Option>(O&)>;
+    using Operands = std::function<bool(const std::vector<std::string>&, O&, std::string&)>;
+    using Run = std::function<int(const O&, std::ostream&, std::ostream&)>;
+    VerbOf(const Text& text, Table table, Operands operands, Run run)
+        : Verb(text), table_(table), operands_(operands), run_(run) {}
+
+    std::unique_ptr<VerbOptions> newOptions() const override { return std::make_unique<O>(); }
+    std::vector<kvqtools::Option> options(VerbOptions& o) const override {
+        return table_(static_cast<O&>(o));
+    }
+    bool takeOperands(const std::vector<std::string>& words, VerbOptions& o,
+                      std::string& error) const override {
+        return operands_(words, static_cast<O&>(o), error);
+    }
+    int run(const VerbOptions& o, std::ostream& out, std::ostream& err) const override {
+        return run_(static_cast<const O&>(o), out, err);
+    }
+
+private:
+    Table table_;
+    Operands operands_;
+    Run run_;
+};
+
+// Every verb, in the order of the help (tool.cpp).
+const std::vector<const Verb*>& allVerbs();
+
+// A command line read: the verb it names and its options.
+struct Invocation {
+    const Verb* verb = nullptr; // none for the tool's own help
+    std::unique_ptr<VerbOptions> options;
+    template <class O> const O& as() const { return dynamic_cast<const O&>(*options); }
 };
 
 enum class Parsed { Run, Help, Error };
 
 // `args` without the program name. On Error, `error` is one line.
-Parsed parseArguments(const std::vector<std::string>& args, Options& options, std::string& error);
-// Help for one subcommand, or for the tool when `subcommand` is empty.
-std::string helpText(const std::string& subcommand);
-
-// Numbers as users write them: decimal or 0x hexadecimal, no sign, at most `max`.
-bool parseUnsigned(const std::string& text, uint64_t max, uint64_t& value);
-// A command code: like parseUnsigned up to 2^64-1, or a negative decimal
-// (stored as its 64-bit two's complement).
-bool parseCode(const std::string& text, uint64_t& value);
-// Seconds: a non-negative decimal number, at most one million.
-bool parseSeconds(const std::string& text, double& value);
+Parsed parseArguments(const std::vector<std::string>& args, Invocation& invocation,
+                      std::string& error);
+// Help for one verb, or for the tool when `verb` is null.
+std::string helpText(const Verb* verb);
+// One usage line (or two) per verb with its own options, as the tool's help and
+// tools/host/README.md show them.
+std::string synopsis();
 
 // Runs the tool; returns the exit code (0 done, 1 the library or a path could
 // not be used, 2 bad arguments, 3 cycles left something behind; probe: 0 a

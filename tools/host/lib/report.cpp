@@ -1,11 +1,15 @@
 #include "report.h"
 
-#include "json.h"
+#include "common/json.h"
 #include "nodePath.h"
 
 #include <cstdio>
 
 namespace kvqhost {
+
+using kvqtools::JsonObject;
+using kvqtools::jsonString;
+
 namespace {
 
 std::string joined(const std::vector<std::string>& items, const char* separator) {

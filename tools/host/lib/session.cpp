@@ -2,7 +2,7 @@
 // print what the plug-in reports, detach.
 #include "session.h"
 
-#include "json.h"
+#include "common/json.h"
 #include "nodePath.h"
 #include "report.h"
 
@@ -10,6 +10,8 @@
 #include <cstdio>
 
 namespace kvqhost {
+
+using kvqtools::JsonObject;
 
 namespace {
 // The procedure of a --foreign-class: the tool's, not the library's.
@@ -19,7 +21,7 @@ intptr_t KVQ_CALLBACK foreignProcedure(plat::Window window, uint32_t message, ui
 }
 } // namespace
 
-Session::Session(const Options& options, std::ostream& out, std::ostream& err)
+Session::Session(const SessionOptions& options, std::ostream& out, std::ostream& err)
     : o_(options), out_(out), err_(err) {
     std::string error;
     plugin_ = Plugin::load(o_.library, error);
@@ -118,7 +120,7 @@ std::optional<std::string> Session::pathOf(Handle h) {
 }
 
 void Session::open() {
-    if (!o_.noBuild) plugin_->build();
+    if (o_.build) plugin_->build();
     root_ = plugin_->root();
 }
 

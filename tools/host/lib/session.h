@@ -30,6 +30,14 @@ inline double msSince(HostClock::time_point from) {
     return msBetween(from, HostClock::now());
 }
 
+// What a verb that loads a plug-in holds, and Session reads.
+struct SessionOptions : VerbOptions {
+    std::string library;
+    bool build = true;                       // tree --no-build
+    bool destroyFired = false;               // watch, for tests
+    std::vector<std::string> foreignClasses; // watch, for tests
+};
+
 class Session {
 public:
     // Which recorded calls a phase prints.
@@ -37,13 +45,13 @@ public:
 
     // Loads the library of `options` and attaches to it. When either fails, the
     // error line is printed already and ready() is false (exit code 1).
-    Session(const Options& options, std::ostream& out, std::ostream& err);
+    Session(const SessionOptions& options, std::ostream& out, std::ostream& err);
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
     bool ready() const { return plugin_ && attached_; }
     Plugin& plugin() { return *plugin_; }
-    const Options& options() const { return o_; }
+    const SessionOptions& options() const { return o_; }
     std::ostream& err() { return err_; }
     Handle root() const { return root_; }
 
@@ -78,7 +86,7 @@ private:
     bool shown(const Call& c, Show show) const;
     void result(Handle node, uint64_t code, int64_t value, double ms);
 
-    const Options& o_;
+    const SessionOptions& o_;
     std::ostream& out_;
     std::ostream& err_;
     std::unique_ptr<Plugin> plugin_;

@@ -1,31 +1,22 @@
-// kvq-host as a whole: the arguments parsed, then the verb they name run.
+// kvq-host as a whole: the verbs, the arguments parsed, then the verb they name run.
 #include "cli.h"
 #include "verbs/verbs.h"
 
-#include <cstring>
-
 namespace kvqhost {
-namespace {
 
-struct Verb {
-    const char* name;
-    VerbRun run;
-};
-
-// Every verb, by the name it is given on the command line.
-const Verb kVerbs[] = {
-    {"tree", runTree},     {"invoke", runCommand}, {"command", runCommand}, {"watch", runWatch},
-    {"cycles", runCycles}, {"ports", runPorts},    {"probe", runProbe},
-};
-
-} // namespace
+const std::vector<const Verb*>& allVerbs() {
+    static const std::vector<const Verb*> verbs = {&treeVerb(),  &invokeVerb(), &commandVerb(),
+                                                   &watchVerb(), &cyclesVerb(), &portsVerb(),
+                                                   &probeVerb()};
+    return verbs;
+}
 
 int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    Options o;
+    Invocation invocation;
     std::string error;
-    switch (parseArguments(args, o, error)) {
+    switch (parseArguments(args, invocation, error)) {
     case Parsed::Help:
-        out << helpText(o.subcommand);
+        out << helpText(invocation.verb);
         return 0;
     case Parsed::Error:
         err << "kvq-host: " << error << '\n';
@@ -33,10 +24,7 @@ int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     case Parsed::Run:
         break;
     }
-    for (const Verb& v : kVerbs)
-        if (o.subcommand == v.name) return v.run(o, out, err);
-    err << "kvq-host: no verb runs \"" << o.subcommand << "\"\n";
-    return 2;
+    return invocation.verb->run(*invocation.options, out, err);
 }
 
 } // namespace kvqhost

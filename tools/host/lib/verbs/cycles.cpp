@@ -3,10 +3,10 @@
 // something was left behind.
 #include "verbs.h"
 
-#include "../json.h"
 #include "../plugin.h"
 #include "../report.h"
 #include "../session.h"
+#include "common/json.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -15,10 +15,12 @@
 namespace kvqhost {
 namespace {
 
+using kvqtools::JsonObject;
+
 // The cycles, their readings and the verdict.
 class Cycles {
 public:
-    Cycles(const Options& options, std::ostream& out, std::ostream& err)
+    Cycles(const CyclesOptions& options, std::ostream& out, std::ostream& err)
         : o_(options), out_(out), err_(err), start_(HostClock::now()) {}
 
     int run() {
@@ -171,7 +173,7 @@ private:
         return clean ? 0 : 3;
     }
 
-    const Options& o_;
+    const CyclesOptions& o_;
     std::ostream& out_;
     std::ostream& err_;
     HostClock::time_point start_;
@@ -181,10 +183,51 @@ private:
     double longestDetachMs_ = 0;      // over the cycles after the warm-up
 };
 
+int runCycles(const CyclesOptions& o, std::ostream& out, std::ostream& err) {
+    return Cycles(o, out, err).run();
+}
+
+std::vector<kvqtools::Option> cyclesOptions(CyclesOptions& o) {
+    std::vector<kvqtools::Option> table =
+        loopOptions(o, "S", "message loop time of each cycle",
+                    "invoke the function node at PATH in every cycle");
+    table.insert(table.begin(), countOption("--count", "N", o.count, 1, 100000, "cycles",
+                                            "cycles after the warm-up (1 to 100000)"));
+    table.push_back(kvqtools::textsOption(
+        "--class", "NAME", o.classes,
+        "a window class the plug-in registers: after each unload, a class of\n"
+        "that name still registered under the module instance the tool handed\n"
+        "over counts as left behind (the system keeps a library's classes\n"
+        "when it is unloaded, with a window procedure in code that is gone)"));
+    return table;
+}
+
 } // namespace
 
-int runCycles(const Options& o, std::ostream& out, std::ostream& err) {
-    return Cycles(o, out, err).run();
+const Verb& cyclesVerb() {
+    static const VerbOf<CyclesOptions> verb(
+        {"cycles", "LIB",
+         "load, use and unload LIB again and again; check that\n"
+         "nothing of the process's resources is left behind",
+         "Checks that the plug-in gives back what it takes. Each cycle loads LIB, attaches,\n"
+         "builds, invokes each --invoke PATH (command 289), runs the message loop for S seconds\n"
+         "(default 0.5) so that the plug-in's devices, workers and timers do their work,\n"
+         "detaches and unloads LIB. After two warm-up cycles the process's resources are read\n"
+         "(the baseline), then after each of N cycles (default 20): open handles (file\n"
+         "descriptors natively), threads, windows of the host's thread and timers still firing\n"
+         "(on Windows: timer messages that arrive within 1.1 s of the baseline and the last\n"
+         "cycle). A reading is taken once it holds still, at most 3 s after the unload.\n",
+         "One line per reading: [t] cycle K: handles H, threads T, windows W, timers M, fired F\n"
+         "(loaded: ...; detach D ms), with \", classes C\" when --class is given (K 0 is the\n"
+         "baseline; F the events the plug-in fired in that cycle; the loaded figures were read\n"
+         "at the end of the cycle's message loop, before the detach, which took D ms; JSON\n"
+         "\"event\":\"cycle\" with those fields, \"loadedHandles\", \"loadedThreads\",\n"
+         "\"loadedWindows\" and \"detachMs\"); then \"nothing left behind\" or what was left\n"
+         "(JSON \"event\":\"left\" with the differences, \"classes\", \"longestDetachMs\" and\n"
+         "\"clean\"). Exit status 3 when something was left.\n",
+         false},
+        cyclesOptions, takeLoopOperands, runCycles);
+    return verb;
 }
 
 } // namespace kvqhost

@@ -4,7 +4,7 @@
 // 14-byte status answer is read within the wait (1 s), and the port closed.
 #include "verbs.h"
 
-#include "../json.h"
+#include "common/json.h"
 #include "serialPorts.h"
 
 #include <cstdio>
@@ -12,6 +12,8 @@
 
 namespace kvqhost {
 namespace {
+
+using kvqtools::JsonObject;
 
 constexpr uint8_t kStatusRequest = 0x8B;
 constexpr uint8_t kPoll = 0x5A;
@@ -120,7 +122,7 @@ void ask(plat::Handle port, uint32_t waitMs, Finding& f) {
     }
 }
 
-Finding probePort(const std::string& name, const Options& o) {
+Finding probePort(const std::string& name, const ProbeOptions& o) {
     Finding f;
     int state = plat::kPortAbsent;
     plat::Handle port = openSerialPort(name, state);
@@ -151,7 +153,7 @@ const char* line(uint32_t lines, uint32_t flag) {
     return lines & flag ? "on" : "off";
 }
 
-void print(const SerialPortEntry& p, const Finding& f, const Options& o, std::ostream& out) {
+void print(const SerialPortEntry& p, const Finding& f, const ProbeOptions& o, std::ostream& out) {
     const Status& s = f.status;
     if (o.json) {
         JsonObject j;
@@ -214,9 +216,7 @@ void print(const SerialPortEntry& p, const Finding& f, const Options& o, std::os
     out << '\n';
 }
 
-} // namespace
-
-int runProbe(const Options& o, std::ostream& out, std::ostream& err) {
+int runProbe(const ProbeOptions& o, std::ostream& out, std::ostream& err) {
     std::vector<SerialPortEntry> ports;
     if (o.ports.empty()) {
         ports = systemSerialPorts();
@@ -238,6 +238,57 @@ int runProbe(const Options& o, std::ostream& out, std::ostream& err) {
         out.flush();
     }
     return controller ? 0 : 1;
+}
+
+std::vector<kvqtools::Option> probeOptions(ProbeOptions& o) {
+    return {kvqtools::switchOption("--lines", o.lines,
+                                   "also print the four modem lines of each port (CTS, DSR,\n"
+                                   "RLSD, RING: what Quillport shows)"),
+            countOption("--wait", "MS", o.waitMs, 100, 60000, "milliseconds",
+                        "how long to wait for the answer (100 to 60000, default 1000)")};
+}
+
+bool takePorts(const std::vector<std::string>& words, ProbeOptions& o, std::string& error) {
+    for (const std::string& w : words) {
+        if (w.empty()) {
+            error = "a port name is empty";
+            return false;
+        }
+        o.ports.push_back(w);
+    }
+    return true;
+}
+
+} // namespace
+
+const Verb& probeVerb() {
+    static const VerbOf<ProbeOptions> verb(
+        {"probe", "[PORT]...",
+         "ask each port (all by default) for an X10 controller's\n"
+         "status and tell what answered",
+         "Looks for an X10 controller (CM11A) on each PORT given (COM1, COM4, ...; natively\n"
+         "also a device path), or on every port that kvq-host ports lists. Each port is\n"
+         "opened at 4800 baud, 8N1, and sent the controller's status request, the single byte\n"
+         "8b, and nothing else: no acknowledgement, no checksum, no answer to a poll. What\n"
+         "comes within MS milliseconds (default 1000) tells what is there, one line per port:\n"
+         "  controller   its 14-byte status answer: firmware revision, its clock, battery\n"
+         "               timer, monitored house code and the units on there\n"
+         "  polling      5a: a controller that has power-line traffic to report (it answers\n"
+         "               nothing else until a plug-in takes the report)\n"
+         "  clock        a5 (or a6): a controller asking for the time; it lost power\n"
+         "  silence      nothing: no controller, no power, or another port\n"
+         "  held         another program has the port open (the plug-in, a host)\n"
+         "  absent       the port cannot be opened: no device behind the name\n"
+         "  other bytes  something answered that is not a controller\n",
+         "JSON: \"event\":\"probe\" with \"port\", \"device\", \"found\" (controller, polling,\n"
+         "clockRequest, silence, held, absent, unknown) and \"bytes\" (what came, in hex); for a\n"
+         "controller \"firmware\", \"clock\", \"yday\", \"weekday\", \"batteryTimer\", \"house\",\n"
+         "\"addressed\", \"on\" and \"dimmed\"; with --lines \"cts\", \"dsr\", \"rlsd\" and\n"
+         "\"ring\" (true, false, or null when unreadable). Exit status 0 when a controller\n"
+         "answered on some port, 1 when none did.\n",
+         false},
+        probeOptions, takePorts, runProbe);
+    return verb;
 }
 
 } // namespace kvqhost

@@ -3,10 +3,10 @@
 // own measures how long the plug-in holds the loop.
 #include "verbs.h"
 
-#include "../json.h"
 #include "../lineInput.h"
 #include "../report.h"
 #include "../session.h"
+#include "common/json.h"
 #include "platform/platform.h"
 #include "watchCommands.h"
 
@@ -17,6 +17,9 @@
 
 namespace kvqhost {
 namespace {
+
+using kvqtools::JsonObject;
+using kvqtools::Option;
 
 volatile std::sig_atomic_t interrupted = 0;
 void onInterrupt(int) {
@@ -205,7 +208,7 @@ void detach(Session& s) {
                (held ? " (shown with --verbose)" : ""));
 }
 
-int watchSession(const Options& o, Session& s) {
+int watchSession(const WatchOptions& o, Session& s) {
     Plugin& p = s.plugin();
     s.open();
     std::vector<TreeEntry> entries = p.walk(s.root());
@@ -297,9 +300,40 @@ int watchSession(const Options& o, Session& s) {
     return 0;
 }
 
-} // namespace
+// The watch help after the options.
+const char* const kWatchMore =
+    "Commands (--commands), carried out on the host's thread between two turns of the\n"
+    "message loop, in order:\n"
+    "  invoke PATH              command 289, as the invoke subcommand: a \"result\" line\n"
+    "  command PATH CODE [W1]   any command code, as the command subcommand\n"
+    "  resources                a \"resources\" line now\n"
+    "  loop                     a \"loop\" line now: the longest hold of the message loop\n"
+    "                           since the last one (or the invokes), then counting anew\n"
+    "  sleep MS                 the next line waits MS milliseconds; the loop runs on\n"
+    "  end                      end the watch, as at the end of its time\n"
+    "Words are separated by spaces; a PATH in double quotes may hold spaces (invoke also\n"
+    "takes the rest of its line as PATH). Empty lines and lines starting with # are\n"
+    "skipped. An unknown command or path prints one error line on standard error and the\n"
+    "watch goes on. Lines that come after the end of the watch are not carried out.\n"
+    "\n"
+    "Besides the event lines, watch prints \"watching\" (JSON \"nodes\", \"observers\",\n"
+    "\"seconds\"), a \"result\" line per --invoke with the time the command held the host's\n"
+    "thread (\"ms\"), then \"message loop: longest hold N ms\" (JSON \"loop\",\n"
+    "\"longestHoldMs\", \"ticks\"): the longest time anything held the message loop after\n"
+    "the invokes, measured by a 10 ms timer of the tool's own (the tool's own commands and\n"
+    "readings do not count); and at the end \"detached\" with the number of observer events\n"
+    "sent while the tree was destroyed (\"observerEvents\"), which are printed one by one\n"
+    "only with --verbose.\n"
+    "\n"
+    "[t] resources: handles H, threads T, windows W, timers M, user objects U, private P KiB\n"
+    "(JSON \"resources\" with \"handles\", \"threads\", \"windows\", \"timers\",\n"
+    "\"userObjects\", \"privateKiB\"): what the process holds now. Open handles (file\n"
+    "descriptors natively), threads, windows of the host's thread, timers (natively the\n"
+    "live ones; on Windows, which cannot list them, the timer messages due at that moment,\n"
+    "taken from the queue), USER objects of the process (Windows) and its private memory\n"
+    "in KiB (Windows: private bytes; natively VmData). -1 where the system will not tell.\n";
 
-int runWatch(const Options& o, std::ostream& out, std::ostream& err) {
+int runWatch(const WatchOptions& o, std::ostream& out, std::ostream& err) {
     Session s(o, out, err);
     if (!s.ready()) return 1;
     // Ctrl+C from here on ends the watch early but still detaches.
@@ -308,6 +342,53 @@ int runWatch(const Options& o, std::ostream& out, std::ostream& err) {
     int code = watchSession(o, s);
     std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
     return code;
+}
+
+std::vector<Option> watchOptions(WatchOptions& o) {
+    std::vector<Option> table =
+        loopOptions(o, "N", "how long to run the message loop (decimal, may be 0)",
+                    "invoke the function node at PATH once observers are registered");
+    Option foreign =
+        kvqtools::textsOption("--foreign-class", "NAME", o.foreignClasses,
+                              "before attach, register a window class NAME under the\n"
+                              "library's module handle with a procedure not the library's, as an\n"
+                              "earlier load of it or another module may have left one");
+    table.insert(
+        table.end(),
+        {kvqtools::switchOption("--commands", o.commands,
+                                "carry out the commands that come on standard input, one per "
+                                "line\n(below); the end of standard input ends the watch, as "
+                                "--until-eof"),
+         secondsOption("--resources", "S", o.resourcesEvery, 0.01, "0.01",
+                       "print a \"resources\" line when the loop starts and every S seconds\n"
+                       "(0.01 to 1000000)"),
+         kvqtools::switchOption("--progress", o.progress,
+                                "report the time left on standard error once a second"),
+         kvqtools::switchOption("--until-eof", o.untilEof,
+                                "also end the watch early when standard input reaches its end\n"
+                                "(for scripts: close the pipe instead of sending Ctrl+C)"),
+         kvqtools::switchOption("--destroy-fired", o.destroyFired,
+                                "destroy each node that fires (node operation 1) while its "
+                                "event\ncall-out (321) is still running, as a careless host may")
+             .tests(),
+         foreign.tests()});
+    return table;
+}
+
+} // namespace
+
+const Verb& watchVerb() {
+    static const VerbOf<WatchOptions> verb(
+        {"watch", "LIB",
+         "observe every node and print events as they happen;\n"
+         "take commands from standard input, read resources",
+         "Attaches, builds, registers an observer on every node, invokes each --invoke PATH in\n"
+         "turn (command 289), runs the message loop for N seconds (default 10; Ctrl+C ends it\n"
+         "early) printing every event as it happens, then detaches and prints the unload\n"
+         "notice.\n",
+         kWatchMore, true},
+        watchOptions, takeLoopOperands, runWatch);
+    return verb;
 }
 
 } // namespace kvqhost

@@ -1,8 +1,8 @@
 // Parsing the command lines of `watch --commands`.
 #include "watchCommands.h"
 
-#include "../cli.h"
 #include "../nodePath.h"
+#include "../numbers.h"
 
 namespace kvqhost {
 namespace {

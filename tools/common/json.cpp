@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace kvqhost {
+namespace kvqtools {
 namespace {
 
 // Length of the valid UTF-8 sequence starting at s[i], 0 if there is none.
@@ -140,4 +140,4 @@ JsonObject& JsonObject::raw(const std::string& k, const std::string& json) {
     return *this;
 }
 
-} // namespace kvqhost
+} // namespace kvqtools

@@ -1,14 +1,15 @@
-// JSON lines for kvq-host's --json output: string escaping and a small builder
-// for one flat object per line. Texts from a plug-in are 8-bit and may be in
-// any encoding; valid UTF-8 passes through, every other byte is written as the
-// code point of the same number (\u00XX), so each line stays valid JSON.
+// JSON lines for the tools' --json output (kvq-host, cm11a-sim): string escaping
+// and a small builder for one flat object per line. Texts, a plug-in's above all,
+// are 8-bit and may be in any encoding; valid UTF-8 passes through, every other
+// byte is written as the code point of the same number (\u00XX), so each line
+// stays valid JSON.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace kvqhost {
+namespace kvqtools {
 
 // `text` as a quoted JSON string.
 std::string jsonString(const std::string& text);
@@ -30,4 +31,4 @@ private:
     std::string body_;
 };
 
-} // namespace kvqhost
+} // namespace kvqtools
