@@ -1,5 +1,6 @@
 #include "plugin.h"
 
+#include "entry/entryCodes.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -68,9 +69,11 @@ extern "C" void kvqHostEntry(EntryMessage* message) {
     if (!message) return;
     Call call;
     call.record = *message;
-    if (call.is(1, 304))
+    if (call.is(kCategoryPlugin, kRequestReportError))
         call.text = copyText(message->object);
-    else if (call.is(3, 3) || call.is(3, 4) || call.is(5, 112))
+    else if (call.is(kCategoryObserver, kEventNameChanged) ||
+             call.is(kCategoryObserver, kEventLabelChanged) ||
+             call.is(kCategoryShortName, kRequestShortName))
         call.text = copyText(message->a[0]);
 
     Plugin* plugin = nullptr;
@@ -83,11 +86,11 @@ extern "C" void kvqHostEntry(EntryMessage* message) {
         plugin = it == r.byContext.end() ? nullptr : it->second;
 
         // Answers, written before returning: the plug-in reads them right after the call.
-        if (call.is(1, 207))
+        if (call.is(kCategoryPlugin, kRequestHostTarget))
             putWord(message, plugin ? plugin->hostTarget() : 0);
-        else if (call.is(1, 11))
+        else if (call.is(kCategoryPlugin, kRequestHostSource))
             putWord(message, plugin ? plugin->hostSource() : 0);
-        else if (call.is(2, 2))
+        else if (call.is(kCategoryNode, kNodeCommand))
             std::memset(message->result, 0, 8);
 
         if (!plugin) {
@@ -95,13 +98,14 @@ extern "C" void kvqHostEntry(EntryMessage* message) {
             return;
         }
         call.seconds = plugin->secondsSinceLoad();
-        if (call.category() == 3) plugin->noteObserverEvent(call);
-        if (plugin->destroyFired_ && call.is(2, 2) && call.arg(2) == 321)
+        if (call.category() == kCategoryObserver) plugin->noteObserverEvent(call);
+        if (plugin->destroyFired_ && call.is(kCategoryNode, kNodeCommand) &&
+            call.arg(2) == kCodeFired)
             destroy = call.commandNode();
         plugin->record(std::move(call));
     }
     // Within the call-out, and without the lock: the plug-in runs again.
-    if (destroy) plugin->call(2, 1, destroy);
+    if (destroy) plugin->call(kCategoryNode, kNodeDestroy, destroy);
 }
 
 // A line of the process's debug output, kept with the plug-in loaded last: the
@@ -265,17 +269,18 @@ std::string Plugin::text(uint32_t pointer) const {
 
 bool Plugin::attach() {
     uint32_t entry = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&kvqHostEntry));
-    attached_ = word(call(1, 1, entry, {context_, 0, toHandle(module_)})) == 1;
+    attached_ =
+        word(call(kCategoryPlugin, kPluginAttach, entry, {context_, 0, toHandle(module_)})) == 1;
     if (attached_) detached_ = false;
     return attached_;
 }
 
 void Plugin::build() {
-    call(1, 10);
+    call(kCategoryPlugin, kPluginBuild);
 }
 
 bool Plugin::detach() {
-    bool done = word(call(1, 2)) == 1;
+    bool done = word(call(kCategoryPlugin, kPluginDetach)) == 1;
     if (done) detached_ = true;
     // The proxies outlive their nodes; only the host can end them.
     unobserveAll();
@@ -283,25 +288,25 @@ bool Plugin::detach() {
 }
 
 Handle Plugin::pluginObject() {
-    return word(call(1, 7));
+    return word(call(kCategoryPlugin, kPluginObject));
 }
 std::optional<std::string> Plugin::displayName() {
-    return copyText(word(call(1, 9)));
+    return copyText(word(call(kCategoryPlugin, kPluginName)));
 }
 Handle Plugin::root() {
-    return word(call(1, 11));
+    return word(call(kCategoryPlugin, kPluginRoot));
 }
 Handle Plugin::identification() {
-    return word(call(1, 12));
+    return word(call(kCategoryPlugin, kPluginIdentification));
 }
 uint32_t Plugin::recordSize() {
-    return word(call(1, 30));
+    return word(call(kCategoryPlugin, kPluginRecordSize));
 }
 void Plugin::setHostData(uint32_t value) {
-    call(1, 300, value);
+    call(kCategoryPlugin, kPluginSetHostData, value);
 }
 uint32_t Plugin::hostData() {
-    return word(call(1, 301));
+    return word(call(kCategoryPlugin, kPluginHostData));
 }
 
 // ---------------------------------------------------------------- category 2
@@ -396,7 +401,8 @@ int32_t Plugin::attributeInt(Handle node, const std::string& name) {
 }
 
 int64_t Plugin::command(Handle node, const std::array<uint32_t, 7>& w) {
-    EntryMessage m = call(2, 2, node, {w[0], 0, w[1], w[2], w[3], w[4], w[5], w[6]});
+    EntryMessage m =
+        call(kCategoryNode, kNodeCommand, node, {w[0], 0, w[1], w[2], w[3], w[4], w[5], w[6]});
     return static_cast<int64_t>(wide(m));
 }
 
@@ -513,7 +519,7 @@ Handle Plugin::observe(Handle node) {
         Guard guard(registry().lock);
         observers_[o->handle] = std::move(observer);
     }
-    Handle proxy = word(call(3, -1, node, {o->handle}));
+    Handle proxy = word(call(kCategoryObserver, kObserverCreate, node, {o->handle}));
     Guard guard(registry().lock);
     if (!proxy || hostHandleOfProxy_.count(proxy)) {
         // None, or a handle already in use: the plug-in gave nothing we can end.
@@ -535,7 +541,7 @@ bool Plugin::unobserve(Handle proxy) {
         hostHandle = it->second;
         hostHandleOfProxy_.erase(it);
     }
-    call(3, 1, proxy);
+    call(kCategoryObserver, kObserverDestroy, proxy);
     Guard guard(registry().lock);
     observers_.erase(hostHandle);
     return true;
@@ -572,7 +578,7 @@ void Plugin::noteObserverEvent(Call& c) {
     if (it == observers_.end()) return;
     c.observerKnown = true;
     c.observedNode = it->second->node;
-    if (c.operation() == 2) it->second->nodeDestroyed = true;
+    if (c.operation() == kEventNodeDestroyed) it->second->nodeDestroyed = true;
 }
 
 // ---------------------------------------------------------------- recorded calls

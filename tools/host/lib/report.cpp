@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include "entry/entryCodes.h"
 #include "json.h"
 #include "nodePath.h"
 
@@ -22,11 +23,11 @@ std::string shownPath(const std::optional<std::string>& path, Handle handle) {
 
 std::string commandName(uint64_t code) {
     switch (code) {
-    case 321:
+    case kCodeFired:
         return "fired";
-    case 322:
+    case kCodeAnnounce:
         return "announce";
-    case 323:
+    case kCodeAnswer:
         return "answer";
     default:
         return "command";
@@ -110,7 +111,8 @@ const char* observerEventName(int32_t op) {
 }
 
 bool isQuery(const Call& call) {
-    return call.is(1, 207) || call.is(1, 11);
+    return call.is(kCategoryPlugin, kRequestHostTarget) ||
+           call.is(kCategoryPlugin, kRequestHostSource);
 }
 
 std::string timePrefix(double seconds) {
@@ -154,7 +156,7 @@ std::string callLine(const Call& c, const PathLookup& pathOf, bool json,
     if (c.debug) {
         j.text("event", "debug").text("text", c.text.value_or(""));
         text = "debug " + jsonString(c.text.value_or(""));
-    } else if (c.is(2, 2)) {
+    } else if (c.is(kCategoryNode, kNodeCommand)) {
         uint64_t code = c.commandCode();
         std::string kind = commandName(code);
         Handle node = c.commandNode();
@@ -224,7 +226,7 @@ std::string callLine(const Call& c, const PathLookup& pathOf, bool json,
         case EventArgument::None:
             break;
         }
-    } else if (c.is(1, 304)) {
+    } else if (c.is(kCategoryPlugin, kRequestReportError)) {
         int32_t code = static_cast<int32_t>(c.arg(0));
         j.text("event", "error").number("code", code);
         if (c.text)
@@ -233,7 +235,7 @@ std::string callLine(const Call& c, const PathLookup& pathOf, bool json,
             j.null("text");
         text = "error " + std::to_string(code) + " " +
                (c.text ? jsonString(*c.text) : std::string("(null)"));
-    } else if (c.is(5, 112)) {
+    } else if (c.is(kCategoryShortName, kRequestShortName)) {
         j.text("event", "shortName");
         if (c.text)
             j.text("name", *c.text);
@@ -245,13 +247,13 @@ std::string callLine(const Call& c, const PathLookup& pathOf, bool json,
         std::snprintf(code, sizeof code, "0x%02x", c.arg(2));
         text = "short-name " + (c.text ? jsonString(*c.text) : std::string("(null)")) + " code " +
                code + " node " + shownPath(path(c.object()), c.object());
-    } else if (c.is(1, 2)) {
+    } else if (c.is(kCategoryPlugin, kRequestUnloadNotice)) {
         j.text("event", "unload").text("module", hex(c.object()));
         text = "unload module " + hex(c.object());
-    } else if (c.is(1, 207)) {
+    } else if (c.is(kCategoryPlugin, kRequestHostTarget)) {
         j.text("event", "queryTarget");
         text = "query target";
-    } else if (c.is(1, 11)) {
+    } else if (c.is(kCategoryPlugin, kRequestHostSource)) {
         j.text("event", "querySource").text("object", hex(c.object()));
         text = "query source of " + hex(c.object());
     } else {

@@ -3,6 +3,7 @@
 #include "verbs.h"
 
 #include "../session.h"
+#include "entry/entryCodes.h"
 
 namespace kvqhost {
 
@@ -17,7 +18,7 @@ int runCommand(const Options& o, std::ostream& out, std::ostream& err) {
         s.finish(Session::Show::Reports);
         return 1;
     }
-    uint64_t code = o.subcommand == "invoke" ? 289 : o.code;
+    uint64_t code = o.subcommand == "invoke" ? kCommandInvoke : o.code;
     s.timedCommand(node, code, o.w1.value_or(s.plugin().hostTarget()));
     s.finish(Session::Show::Reports);
     return 0;
