@@ -1,9 +1,10 @@
 // The numbers of the entry record that both sides name: the categories, the
 // plug-in operations, the requests a plug-in sends its host, the codes of its
 // node notifications, the node commands the plug-ins answer, and the observer
-// events. The plug-ins' entry and call-outs and kvq-host take them from
-// here, so that each number is written once. The node and value operation codes stay beside their
-// dispatch (entry/nodeOperations.cpp, entry/valueOperations.cpp).
+// events with their names and what their arguments carry. The plug-ins' entry
+// and call-outs and kvq-host take them from here, so that each number is
+// written once. The node and value operation codes stay beside their dispatch
+// (entry/nodeOperations.cpp, entry/valueOperations.cpp).
 #pragma once
 
 #include <cstddef>
@@ -79,4 +80,55 @@ constexpr int32_t kEventFlag24Changed = 17;
 constexpr int32_t kEventFlag26Changed = 18;
 constexpr int32_t kEventFlag25Changed = 19;
 constexpr int32_t kEventLockedChanged = 20;
-constexpr int32_t kLastObserverOperation = kEventLockedChanged;
+
+// What A0 of an event carries; `before` events carry the item before in A2.
+enum class EventArgument { None, Text, Value, Attribute, Child, Bit };
+
+struct ObserverEvent {
+    int32_t operation;
+    const char* name;
+    EventArgument argument;
+    bool before;
+};
+
+inline constexpr ObserverEvent kObserverEvents[] = {
+    {kEventNodeDestroyed, "nodeDestroyed", EventArgument::None, false},
+    {kEventNameChanged, "nameChanged", EventArgument::Text, false},
+    {kEventLabelChanged, "labelChanged", EventArgument::Text, false},
+    {kEventValueChanged, "valueChanged", EventArgument::Value, false},
+    {kEventAttributeAdded, "attributeAdded", EventArgument::Attribute, true},
+    {kEventAttributeRemoved, "attributeRemoved", EventArgument::Attribute, false},
+    {kEventAttributeChanged, "attributeChanged", EventArgument::Attribute, false},
+    {kEventAttributeMoved, "attributeMoved", EventArgument::Attribute, true},
+    {kEventChildAdded, "childAdded", EventArgument::Child, true},
+    {kEventChildRemoved, "childRemoved", EventArgument::Child, false},
+    {kEventChildMoved, "childMoved", EventArgument::Child, true},
+    {kEventFlag0Changed, "flag0Changed", EventArgument::Bit, false},
+    {kEventFlag1Changed, "flag1Changed", EventArgument::Bit, false},
+    {kEventFlag2Changed, "flag2Changed", EventArgument::Bit, false},
+    {kEventActiveChanged, "activeChanged", EventArgument::Bit, false},
+    {kEventFlag24Changed, "flag24Changed", EventArgument::Bit, false},
+    {kEventFlag26Changed, "flag26Changed", EventArgument::Bit, false},
+    {kEventFlag25Changed, "flag25Changed", EventArgument::Bit, false},
+    {kEventLockedChanged, "lockedChanged", EventArgument::Bit, false},
+};
+constexpr size_t kObserverEventCount = sizeof kObserverEvents / sizeof kObserverEvents[0];
+
+// The observer operations the entry knows: destroy, then the events.
+constexpr int32_t kLastObserverOperation =
+    kEventNodeDestroyed + static_cast<int32_t>(kObserverEventCount) - 1;
+
+// The table runs through the operation numbers in order, without a gap.
+constexpr bool observerEventsInOrder() {
+    for (size_t i = 0; i < kObserverEventCount; ++i)
+        if (kObserverEvents[i].operation != kEventNodeDestroyed + static_cast<int32_t>(i))
+            return false;
+    return kLastObserverOperation == kEventLockedChanged;
+}
+static_assert(observerEventsInOrder(), "kObserverEvents lists operations 2..20 in order");
+
+// The event of an observer operation; null for anything but 2..20.
+inline const ObserverEvent* observerEvent(int32_t operation) {
+    if (operation < kEventNodeDestroyed || operation > kLastObserverOperation) return nullptr;
+    return &kObserverEvents[operation - kEventNodeDestroyed];
+}

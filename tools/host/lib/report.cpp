@@ -34,34 +34,6 @@ std::string commandName(uint64_t code) {
     }
 }
 
-// Observer events by what their A0 (and A2) carry.
-enum class EventArgument { None, Text, Value, ItemBefore, Item, Bit };
-
-EventArgument argumentOf(int32_t op) {
-    switch (op) {
-    case 3:
-    case 4:
-        return EventArgument::Text;
-    case 5:
-        return EventArgument::Value;
-    case 6:
-    case 9:
-    case 10:
-    case 12:
-        return EventArgument::ItemBefore;
-    case 7:
-    case 8:
-    case 11:
-        return EventArgument::Item;
-    default:
-        return op >= 13 && op <= 20 ? EventArgument::Bit : EventArgument::None;
-    }
-}
-
-bool isChildEvent(int32_t op) {
-    return op >= 10 && op <= 12;
-}
-
 // Numbers as they are, texts and GUIDs quoted.
 std::string shownValue(const std::optional<std::string>& value, ValueKind kind) {
     if (!value) return "(none)";
@@ -99,15 +71,6 @@ std::vector<std::string> attributeFlagNames(uint32_t header) {
     for (const auto& [bit, name] : bits)
         if (header & (1u << bit)) out.push_back(name);
     return out;
-}
-
-const char* observerEventName(int32_t op) {
-    static const char* const names[] = {
-        "nodeDestroyed",    "nameChanged",      "labelChanged",   "valueChanged", "attributeAdded",
-        "attributeRemoved", "attributeChanged", "attributeMoved", "childAdded",   "childRemoved",
-        "childMoved",       "flag0Changed",     "flag1Changed",   "flag2Changed", "activeChanged",
-        "flag24Changed",    "flag26Changed",    "flag25Changed",  "lockedChanged"};
-    return op >= 2 && op <= 20 ? names[op - 2] : "";
 }
 
 bool isQuery(const Call& call) {
@@ -152,6 +115,8 @@ std::string callLine(const Call& c, const PathLookup& pathOf, bool json,
         else
             j.null(key);
     };
+    const ObserverEvent* event =
+        c.category() == kCategoryObserver ? observerEvent(c.operation()) : nullptr;
 
     if (c.debug) {
         j.text("event", "debug").text("text", c.text.value_or(""));
@@ -171,8 +136,8 @@ std::string callLine(const Call& c, const PathLookup& pathOf, bool json,
             text += " target " + hex(c.object()) + " source " + hex(c.arg(0)) + " param2 " +
                     std::to_string(static_cast<int64_t>(c.arg64(6)));
         }
-    } else if (c.category() == 3 && c.operation() >= 2 && c.operation() <= 20) {
-        const char* name = observerEventName(c.operation());
+    } else if (event) {
+        const char* name = event->name;
         j.text("event", "observer").text("name", name).number("operation", c.operation());
         j.text("observer", hex(c.object()));
         text = std::string("observer ") + name + " ";
@@ -184,7 +149,7 @@ std::string callLine(const Call& c, const PathLookup& pathOf, bool json,
             j.null("node").null("path");
             text += "(unknown observer " + hex(c.object()) + ")";
         }
-        switch (argumentOf(c.operation())) {
+        switch (event->argument) {
         case EventArgument::Text:
             if (c.text)
                 j.text("text", *c.text);
@@ -196,12 +161,12 @@ std::string callLine(const Call& c, const PathLookup& pathOf, bool json,
             j.text("value", hex(c.arg(0)));
             text += " value " + hex(c.arg(0));
             break;
-        case EventArgument::ItemBefore:
-        case EventArgument::Item: {
+        case EventArgument::Attribute:
+        case EventArgument::Child: {
             Handle item = c.arg(0);
             j.text("item", hex(item));
             text += " item ";
-            if (isChildEvent(c.operation())) {
+            if (event->argument == EventArgument::Child) {
                 jsonPath("itemPath", item);
                 text += shownPath(path(item), item);
             } else {
@@ -213,7 +178,7 @@ std::string callLine(const Call& c, const PathLookup& pathOf, bool json,
                     j.null("itemName");
                 text += name ? "@" + *name : hex(item);
             }
-            if (argumentOf(c.operation()) == EventArgument::ItemBefore) {
+            if (event->before) {
                 j.text("before", hex(c.arg(2)));
                 text += " before " + hex(c.arg(2));
             }

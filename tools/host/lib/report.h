@@ -21,8 +21,6 @@ std::string hex(uint32_t value);
 std::vector<std::string> nodeFlagNames(uint32_t flags);
 // Names of the set flag bits 24-27 of a value's header word.
 std::vector<std::string> attributeFlagNames(uint32_t header);
-// "nodeDestroyed" ... "lockedChanged" for observer operations 2..20, else "".
-const char* observerEventName(int32_t operation);
 // The (1,207) and (1,11) queries, which only serve the request that follows.
 bool isQuery(const Call& call);
 
