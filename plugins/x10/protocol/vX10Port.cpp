@@ -230,7 +230,7 @@ void vX10Port::decodeBuffer(const uint8_t* data, uint32_t count) {
 }
 
 void vX10Port::sendClock() {
-    uint8_t frame[7];
+    uint8_t frame[kX10ClockFrameSize];
     buildClockFrame(localTime(), frame);
     write(frame, sizeof frame);
     plat::sleep(kClockReplyWaitMs);
