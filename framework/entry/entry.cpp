@@ -16,7 +16,7 @@ void entryDispatch(EntryMessage* m) {
         pluginOperation(m);
         return;
     case kCategoryNode:
-        if (m->object == 0 || static_cast<uint32_t>(m->operation) - 1u >= 112u) {
+        if (m->object == 0 || static_cast<uint32_t>(m->operation) - 1u >= kNodeOperationCount) {
             resultClear(m);
             return;
         }
@@ -34,7 +34,7 @@ void entryDispatch(EntryMessage* m) {
         resultClear(m);
         return;
     case kCategoryValue:
-        if (m->object == 0 || static_cast<uint32_t>(m->operation) - 1u >= 25u) {
+        if (m->object == 0 || static_cast<uint32_t>(m->operation) - 1u >= kValueOperationCount) {
             resultClear(m);
             return;
         }

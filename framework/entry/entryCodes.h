@@ -38,6 +38,10 @@ constexpr int32_t kRequestHostTarget = 207;  // (1,207): result word H
 constexpr int32_t kRequestReportError = 304; // (1,304): object = text, A0 = code
 constexpr int32_t kRequestShortName = 112;   // (5,112): object = node, A0 = text, A2 = code
 
+// ---- node and value operations: 1 to these counts (categories 2 and 4)
+constexpr uint32_t kNodeOperationCount = 112;
+constexpr uint32_t kValueOperationCount = 25;
+
 // ---- the node operations that travel in both directions (category 2)
 constexpr int32_t kNodeDestroy = 1;
 // A0 = a handle, A2-A3 = the 64-bit command code, A4-A5 and A6-A7 = two 64-bit
