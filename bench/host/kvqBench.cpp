@@ -9,6 +9,7 @@
 //
 // Each prints lines "name<TAB>value<TAB>unit". Quillport needs the modem-line
 // fixture preloaded (scripts/bench does that).
+#include "entry/entryCodes.h"
 #include "fixtures/modemlines/modemLines.h"
 #include "lib/plugin.h"
 #include "platform/platform.h"
@@ -72,7 +73,7 @@ bool pumpUntilFired(Plugin& plugin, uint32_t ms) {
     return Plugin::pumpUntil(
         [&] {
             for (const Call& c : plugin.calls())
-                if (c.is(2, 2) && c.arg64(2) == 321) return true;
+                if (c.is(kCategoryNode, kNodeCommand) && c.arg64(2) == kCodeFired) return true;
             return false;
         },
         ms);
@@ -86,7 +87,8 @@ double cpuSeconds() {
 
 // A host that answers (1,207) and (1,11) at once and keeps nothing.
 extern "C" void fastHost(EntryMessage* m) {
-    if (m->category == 1 && (m->operation == 207 || m->operation == 11)) {
+    if (m->category == kCategoryPlugin &&
+        (m->operation == kRequestHostTarget || m->operation == kRequestHostSource)) {
         uint32_t word = 0x1000;
         std::memcpy(m->result, &word, 4);
     }

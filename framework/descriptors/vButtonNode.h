@@ -5,9 +5,8 @@
 // the attributes the host adds (tagged 1) only until the next treeSignal4.
 #pragma once
 
+#include "entry/entryCodes.h"
 #include "tree/vNode.h"
-
-constexpr uint32_t kCommandPress = 1;
 
 class vButtonNode : public vNode {
 public:

@@ -1,7 +1,9 @@
-// vFunctionNode: a function the host can invoke. Command code 289 calls
-// `invoke` and code 290 calls `onCommand290`; a derived node does the work.
+// vFunctionNode: a function the host can invoke. Command code 289
+// (kCommandInvoke) calls `invoke` and code 290 calls `onCommand290`; a derived
+// node does the work.
 #pragma once
 
+#include "entry/entryCodes.h"
 #include "tree/vNode.h"
 
 // The command code of a host command: the second word, valid only when the
@@ -9,9 +11,6 @@
 inline bool isCommandCode(uint32_t w2, uint32_t w3, uint32_t code) {
     return w3 == 0 && w2 == code;
 }
-
-constexpr uint32_t kCommandInvoke = 289;
-constexpr uint32_t kCommand290 = 290;
 
 class vFunctionNode : public vNode {
 public:

@@ -1,5 +1,6 @@
 #include "entry/entry.h"
 
+#include "entry/entryCodes.h"
 #include "entry/entryRecord.h"
 #include "entry/library.h"
 #include "entry/vExtension.h"
@@ -11,33 +12,35 @@
 void entryDispatch(EntryMessage* m) {
     if (m == nullptr) return;
     switch (m->category) {
-    case 1:
+    case kCategoryPlugin:
         pluginOperation(m);
         return;
-    case 2:
-        if (m->object == 0 || static_cast<uint32_t>(m->operation) - 1u >= 112u) {
+    case kCategoryNode:
+        if (m->object == 0 || static_cast<uint32_t>(m->operation) - 1u >= kNodeOperationCount) {
             resultClear(m);
             return;
         }
         nodeOperation(m);
         return;
-    case 3:
-        if (m->operation == -1) {
+    case kCategoryObserver:
+        if (m->operation == kObserverCreate) {
             auto* proxy = new (std::nothrow) vHostObject(fromHandle<vNode>(m->object), m->a[0]);
             resultHandle(m, proxy);
             return;
         }
-        if (m->object != 0 && static_cast<uint32_t>(m->operation) - 1u < 20u) observerOperation(m);
+        if (m->object != 0 && m->operation >= kObserverDestroy &&
+            m->operation <= kLastObserverOperation)
+            observerOperation(m);
         resultClear(m);
         return;
-    case 4:
-        if (m->object == 0 || static_cast<uint32_t>(m->operation) - 1u >= 25u) {
+    case kCategoryValue:
+        if (m->object == 0 || static_cast<uint32_t>(m->operation) - 1u >= kValueOperationCount) {
             resultClear(m);
             return;
         }
         valueOperation(m);
         return;
-    case 7:
+    case kCategoryExtension:
         if (m->object != 0) extensionOperation(m);
         resultClear(m);
         return;
@@ -51,7 +54,7 @@ void entryDispatch(EntryMessage* m) {
 
 void pluginOperation(EntryMessage* m) {
     switch (m->operation) {
-    case 1: // attach
+    case kPluginAttach:
         if (pluginInstance == nullptr) {
             resultWord(m, 0);
             return;
@@ -61,7 +64,7 @@ void pluginOperation(EntryMessage* m) {
         moduleInstance = fromHandle<void>(m->a[2]);
         resultWord(m, 1);
         return;
-    case 2: // detach
+    case kPluginDetach:
         if (pluginInstance == nullptr) {
             resultWord(m, 0);
             return;
@@ -71,35 +74,35 @@ void pluginOperation(EntryMessage* m) {
         pluginInstance = nullptr;
         resultWord(m, 1);
         return;
-    case 6:
+    case kPluginOperation6:
         if (pluginInstance != nullptr) pluginInstance->onOperation6();
         resultClear(m);
         return;
-    case 7:
+    case kPluginObject:
         resultHandle(m, pluginInstance);
         return;
-    case 9:
+    case kPluginName:
         resultHandle(m, pluginInstance != nullptr ? pluginInstance->getName() : nullptr);
         return;
-    case 10:
+    case kPluginBuild:
         if (pluginInstance != nullptr) pluginInstance->build();
         resultClear(m);
         return;
-    case 11:
+    case kPluginRoot:
         resultHandle(m, rootNode);
         return;
-    case 12:
+    case kPluginIdentification:
         resultHandle(m, rootNode != nullptr ? rootNode->findChild("Identification", "info", nullptr)
                                             : nullptr);
         return;
-    case 30:
+    case kPluginRecordSize:
         resultWord(m, sizeof(EntryMessage));
         return;
-    case 300:
+    case kPluginSetHostData:
         hostData = m->object;
         resultClear(m);
         return;
-    case 301:
+    case kPluginHostData:
         resultWord(m, hostData);
         return;
     default:
@@ -116,64 +119,64 @@ void observerOperation(EntryMessage* m) {
     uint32_t a2 = m->a[2];
     int bit = static_cast<int>(a0);
     switch (m->operation) {
-    case 1:
+    case kObserverDestroy:
         delete o;
         break;
-    case 2:
+    case kEventNodeDestroyed:
         o->nodeDestroyed();
         break;
-    case 3:
+    case kEventNameChanged:
         o->nameChanged(fromHandle<const char>(a0));
         break;
-    case 4:
+    case kEventLabelChanged:
         o->labelChanged(fromHandle<const char>(a0));
         break;
-    case 5:
+    case kEventValueChanged:
         o->valueChanged(fromHandle<vValue>(a0));
         break;
-    case 6:
+    case kEventAttributeAdded:
         o->attributeAdded(fromHandle<vValue>(a0), fromHandle<vValue>(a2));
         break;
-    case 7:
+    case kEventAttributeRemoved:
         o->attributeRemoved(fromHandle<vValue>(a0));
         break;
-    case 8:
+    case kEventAttributeChanged:
         o->attributeChanged(fromHandle<vValue>(a0));
         break;
-    case 9:
+    case kEventAttributeMoved:
         o->attributeMoved(fromHandle<vValue>(a0), fromHandle<vValue>(a2));
         break;
-    case 10:
+    case kEventChildAdded:
         o->childAdded(fromHandle<vNode>(a0), fromHandle<vNode>(a2));
         break;
-    case 11:
+    case kEventChildRemoved:
         o->childRemoved(fromHandle<vNode>(a0));
         break;
-    case 12:
+    case kEventChildMoved:
         o->childMoved(fromHandle<vNode>(a0), fromHandle<vNode>(a2));
         break;
-    case 13:
+    case kEventFlag0Changed:
         o->flag0Changed(bit);
         break;
-    case 14:
+    case kEventFlag1Changed:
         o->flag1Changed(bit);
         break;
-    case 15:
+    case kEventFlag2Changed:
         o->flag2Changed(bit);
         break;
-    case 16:
+    case kEventActiveChanged:
         o->activeChanged(bit);
         break;
-    case 17:
+    case kEventFlag24Changed:
         o->flag24Changed(bit);
         break;
-    case 18:
+    case kEventFlag26Changed:
         o->flag26Changed(bit);
         break;
-    case 19:
+    case kEventFlag25Changed:
         o->flag25Changed(bit);
         break;
-    case 20:
+    case kEventLockedChanged:
         o->lockedChanged(bit);
         break;
     default:

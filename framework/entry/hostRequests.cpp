@@ -1,6 +1,7 @@
 #include "entry/hostRequests.h"
 
 #include "entry/callHost.h"
+#include "entry/entryCodes.h"
 #include "entry/library.h"
 
 #include <cstring>
@@ -21,7 +22,7 @@ int64_t widened(vNode* node) {
 
 uint32_t queryHostTarget() {
     std::memset(outgoingMessage.result, 0, 4);
-    callHost(1, 207);
+    callHost(kCategoryPlugin, kRequestHostTarget);
     uint32_t word;
     std::memcpy(&word, outgoingMessage.result, 4);
     return word;
@@ -29,7 +30,7 @@ uint32_t queryHostTarget() {
 
 uint32_t queryHostSource(uint32_t target) {
     std::memset(outgoingMessage.result, 0, 4);
-    callHost(1, 11, target);
+    callHost(kCategoryPlugin, kRequestHostSource, target);
     uint32_t word;
     std::memcpy(&word, outgoingMessage.result, 4);
     return word;
@@ -37,8 +38,8 @@ uint32_t queryHostSource(uint32_t target) {
 
 int64_t sendNodeCommand(uint32_t target, uint32_t a0, int64_t code, int64_t first, int64_t second) {
     std::memset(outgoingMessage.result, 0, 8);
-    callHost(2, 2, target, a0, low(code), high(code), low(first), high(first), low(second),
-             high(second));
+    callHost(kCategoryNode, kNodeCommand, target, a0, low(code), high(code), low(first),
+             high(first), low(second), high(second));
     int64_t result;
     std::memcpy(&result, outgoingMessage.result, 8);
     return result;
@@ -56,13 +57,13 @@ void notifyHostObject(uint32_t target, uint32_t code, vNode* node) {
 }
 
 void reportError(const char* text, int32_t code) {
-    callHost(1, 304, toHandle(text), static_cast<uint32_t>(code));
+    callHost(kCategoryPlugin, kRequestReportError, toHandle(text), static_cast<uint32_t>(code));
 }
 
 void sendUnloadNotice(void* instance) {
-    callHost(1, 2, toHandle(instance));
+    callHost(kCategoryPlugin, kRequestUnloadNotice, toHandle(instance));
 }
 
 void sendShortNameReport(vNode* node, const char* shortName, uint32_t code) {
-    callHost(5, 112, toHandle(node), toHandle(shortName), code);
+    callHost(kCategoryShortName, kRequestShortName, toHandle(node), toHandle(shortName), code);
 }

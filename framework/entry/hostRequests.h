@@ -3,14 +3,11 @@
 // error reports, the unload notice and the short-name report.
 #pragma once
 
+#include "entry/entryCodes.h"
+
 #include <cstdint>
 
 class vNode;
-
-// Notification codes of function-assignment buttons.
-constexpr uint32_t kCodeFired = 321;
-constexpr uint32_t kCodeAnnounce = 322;
-constexpr uint32_t kCodeAnswer = 323;
 
 uint32_t queryHostTarget();
 uint32_t queryHostSource(uint32_t target);

@@ -176,12 +176,12 @@ CommandResult runCommand(const std::string& line, Controller& controller, Port& 
         return CommandResult::Done;
     }
     if (name == "clock") {
-        uint8_t request = 0xA5;
+        uint8_t request = kX10ClockRequest;
         if (words.size() > 2 || (words.size() == 2 && words[1] != "a5" && words[1] != "a6")) {
             error = "usage: clock [a5|a6]";
             return CommandResult::Error;
         }
-        if (words.size() == 2 && words[1] == "a6") request = 0xA6;
+        if (words.size() == 2 && words[1] == "a6") request = kX10ClockRequestAlt;
         if (!needsLine()) return CommandResult::Error;
         accepted();
         controller.queueClockRequest(request);

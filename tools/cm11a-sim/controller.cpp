@@ -11,24 +11,16 @@ namespace cm11a {
 
 namespace {
 
-constexpr uint8_t kAck = 0x00;
-constexpr uint8_t kReady = 0x55;
-constexpr uint8_t kPoll = 0x5A;
-constexpr uint8_t kPollAnswer = 0xC3;
-constexpr uint8_t kClockAnswerFirst = 0x9B;
-constexpr uint8_t kClockAnswerLast = 0x61;
-constexpr size_t kClockAnswerSize = 7;
-constexpr uint8_t kStatusRequest = 0x8B;
 constexpr long kSecondsPerDay = 86400;
 constexpr long kDaysInClock = 366; // the day of the year runs 0..365 and starts again
 
 // Any header with bit 2 set starts a two-byte frame; bit 1 tells a function
 // frame from an address frame.
 bool isHeader(uint8_t byte) {
-    return (byte & 0x04) != 0;
+    return (byte & kX10HeaderFrameBit) != 0;
 }
 bool isFunctionHeader(uint8_t header) {
-    return (header & 0x02) != 0;
+    return (header & kX10HeaderFunctionBit) != 0;
 }
 
 std::string hex2(uint8_t byte) {
@@ -47,7 +39,7 @@ std::string describeFrame(uint8_t header, uint8_t data) {
         text = "function " + std::string(1, houseLetter(data)) + " " + functionName(data & 0x0F);
         if (dims) text += " dims " + std::to_string(dims);
     }
-    if (header & 0x01) text += " (extended bit set)";
+    if (header & kX10HeaderExtendedBit) text += " (extended bit set)";
     return text;
 }
 
@@ -55,7 +47,8 @@ std::string describeFrame(uint8_t header, uint8_t data) {
 // a poll, a clock request or the ready byte.
 uint8_t wrongChecksum(uint8_t sum) {
     uint8_t wrong = static_cast<uint8_t>(sum + 1);
-    while (wrong == sum || wrong == kPoll || wrong == 0xA5 || wrong == 0xA6 || wrong == kReady)
+    while (wrong == sum || wrong == kX10Poll || wrong == kX10ClockRequest ||
+           wrong == kX10ClockRequestAlt || wrong == kX10Ready)
         wrong = static_cast<uint8_t>(wrong + 1);
     return wrong;
 }
@@ -101,39 +94,31 @@ Controller::ClockReading Controller::clockAt(long long now) const {
     return r;
 }
 
-// Battery timer (2 bytes, high first), seconds, minutes plus 60 in an odd hour,
-// hour / 2, day of the year (low 8 bits), bit 7: its ninth bit and bits 0-6 the
-// weekday mask, house code nibble << 4 | firmware revision, then three unit
-// bitmaps of the monitored house (2 bytes each, high first; bit n = unit n+1):
-// addressed, on, dimmed.
+// The layout is the shared one (x10EncodeStatus); nothing is ever dimmed here.
 std::vector<uint8_t> Controller::statusAnswer(long long now) const {
     ClockReading c = clockAt(now);
-    uint16_t addressed = 0, on = 0, dimmed = 0;
-    const int house = houseLetter(static_cast<uint8_t>(monitoredHouse_ << 4)) - 'A';
-    const House& h = houses_[house];
+    X10Status s;
+    s.batteryTimer = batteryTimer_;
+    s.clock.second = c.second;
+    s.clock.minute = c.minute;
+    s.clock.hour = c.hour;
+    s.clock.yday = c.yday;
+    s.clock.weekday = c.weekday;
+    s.house = monitoredHouse_;
+    s.firmware = firmware_;
+    const House& h = houses_[x10HouseIndex(static_cast<uint8_t>(monitoredHouse_ << 4))];
     for (uint8_t address : h.addressed)
-        addressed |= static_cast<uint16_t>(1u << (unitNumber(address) - 1));
+        s.addressed |= static_cast<uint16_t>(1u << x10UnitIndex(address));
     for (const auto& [address, isOn] : modules_)
         if ((address >> 4) == monitoredHouse_ && isOn)
-            on |= static_cast<uint16_t>(1u << (unitNumber(address) - 1));
-    return {static_cast<uint8_t>(batteryTimer_ >> 8),
-            static_cast<uint8_t>(batteryTimer_ & 0xFF),
-            static_cast<uint8_t>(c.second),
-            static_cast<uint8_t>(c.hour % 2 * 60 + c.minute),
-            static_cast<uint8_t>(c.hour / 2),
-            static_cast<uint8_t>(c.yday & 0xFF),
-            static_cast<uint8_t>(((c.yday >> 8) << 7) | (1 << c.weekday)),
-            static_cast<uint8_t>(monitoredHouse_ << 4 | firmware_),
-            static_cast<uint8_t>(addressed >> 8),
-            static_cast<uint8_t>(addressed & 0xFF),
-            static_cast<uint8_t>(on >> 8),
-            static_cast<uint8_t>(on & 0xFF),
-            static_cast<uint8_t>(dimmed >> 8),
-            static_cast<uint8_t>(dimmed & 0xFF)};
+            s.on |= static_cast<uint16_t>(1u << x10UnitIndex(address));
+    std::vector<uint8_t> answer(kX10StatusSize);
+    x10EncodeStatus(s, answer.data());
+    return answer;
 }
 
 void Controller::answerStatus(long long now, const char* when) {
-    log_.bytes("rx", {kStatusRequest}, std::string("status request") + when);
+    log_.bytes("rx", {kX10StatusRequest}, std::string("status request") + when);
     std::vector<uint8_t> answer = statusAnswer(now);
     ClockReading c = clockAt(now);
     char battery[8];
@@ -173,16 +158,16 @@ void Controller::ignore(uint8_t byte, const char* why) {
 }
 
 void Controller::receiveByte(uint8_t byte, long long now) {
-    if (byte == kStatusRequest && receiveStatusRequest(now)) return;
+    if (byte == kX10StatusRequest && receiveStatusRequest(now)) return;
     switch (state_) {
     case State::Idle:
         if (isHeader(byte)) {
             frame_[0] = byte;
             state_ = State::FrameStarted;
             deadline_ = now + timing_.frameTimeoutMs;
-        } else if (byte == kAck) {
+        } else if (byte == kX10Ack) {
             ignore(byte, "unexpected ack");
-        } else if (byte == kPollAnswer) {
+        } else if (byte == kX10PollAnswer) {
             ignore(byte, "poll answer without a poll");
         } else {
             ignore(byte, "unexpected");
@@ -192,7 +177,7 @@ void Controller::receiveByte(uint8_t byte, long long now) {
         completeFrame(byte, now);
         break;
     case State::AwaitingAck:
-        if (byte == kAck) {
+        if (byte == kX10Ack) {
             acknowledge(now);
         } else if (frameValid_) {
             // The checksum was right: only the acknowledgement may come now.
@@ -223,7 +208,7 @@ void Controller::receiveByte(uint8_t byte, long long now) {
         if (skipNext_) {
             skipNext_ = false;
             ignore(byte, "ignored (frame while polling)");
-        } else if (byte == kPollAnswer) {
+        } else if (byte == kX10PollAnswer) {
             log_.bytes("rx", {byte}, "poll answer");
             const std::vector<uint8_t>& upload = requests_.front().bytes;
             if (send(upload)) log_.bytes("tx", upload, describeUpload(upload));
@@ -244,11 +229,11 @@ void Controller::receiveByte(uint8_t byte, long long now) {
         standIn_ = false;
         if (!clockAnswer_.empty()) {
             clockAnswer_.push_back(byte);
-            if (clockAnswer_.size() == kClockAnswerSize) finishClock();
+            if (clockAnswer_.size() == kX10ClockFrameSize) finishClock();
         } else if (skipNext_) {
             skipNext_ = false;
             ignore(byte, "ignored (frame while waiting for the clock)");
-        } else if (byte == kClockAnswerFirst) {
+        } else if (byte == kX10ClockFirst) {
             clockAnswer_.push_back(byte);
         } else if (isHeader(byte)) {
             skipNext_ = true;
@@ -280,20 +265,20 @@ bool Controller::receiveStatusRequest(long long now) {
         answerStatus(now, " (instead of the ack)");
         return true;
     case State::OnPowerLine:
-        ignore(kStatusRequest,
+        ignore(kX10StatusRequest,
                "status request while the frame is on the power line: not heard, not answered");
         return true;
     case State::Polling:
         if (skipNext_) return false;
         standIn_ = false;
-        ignore(kStatusRequest, "status request while polling: not answered (the controller "
-                               "waits for the poll answer c3 and polls again)");
+        ignore(kX10StatusRequest, "status request while polling: not answered (the controller "
+                                  "waits for the poll answer c3 and polls again)");
         return true;
     case State::AwaitingClock:
         if (!clockAnswer_.empty() || skipNext_) return false;
         standIn_ = false;
-        ignore(kStatusRequest, "status request while asking for the clock: not answered (the "
-                               "controller waits for the clock answer 9b)");
+        ignore(kX10StatusRequest, "status request while asking for the clock: not answered (the "
+                                  "controller waits for the clock answer 9b)");
         return true;
     case State::FrameStarted:
         log_.note("fault", "8b after the header " + hex2(frame_[0]) +
@@ -340,7 +325,7 @@ void Controller::completeFrame(uint8_t second, long long now) {
 }
 
 void Controller::acknowledge(long long now) {
-    log_.bytes("rx", {kAck}, "ack");
+    log_.bytes("rx", {kX10Ack}, "ack");
     state_ = State::Idle;
     if (!frameValid_) {
         log_.note("fault", "ack after a wrong checksum: frame dropped");
@@ -357,8 +342,8 @@ void Controller::acknowledge(long long now) {
 void Controller::sendReady(long long now) {
     if (earlyPoll_ && !requests_.empty())
         startNextRequest(now, true);
-    else if (send({kReady}))
-        log_.bytes("tx", {kReady}, "ready");
+    else if (send({kX10Ready}))
+        log_.bytes("tx", {kX10Ready}, "ready");
     std::vector<uint8_t> frame{frame_[0], frame_[1]};
     if (frame == lastFrame_) {
         ++duplicateFrames_;
@@ -386,8 +371,9 @@ void Controller::putOnPowerLine(uint8_t header, uint8_t data) {
     h.afterFunction = true;
     uint8_t function = data & 0x0F;
     std::string name = functionName(function);
-    bool perUnit = function == kFunctionOn || function == kFunctionOff || function == 4 ||
-                   function == 5; // on, off, dim, bright act on the addressed units
+    bool perUnit = function == kX10FunctionOn || function == kX10FunctionOff ||
+                   function == kX10FunctionDim ||
+                   function == kX10FunctionBright; // these act on the addressed units
     if (!perUnit || h.addressed.empty()) {
         std::string text = std::string(1, houseLetter(data)) + " " + name +
                            " put on the power line" + (perUnit ? " (no unit addressed)" : "");
@@ -396,15 +382,15 @@ void Controller::putOnPowerLine(uint8_t header, uint8_t data) {
         return;
     }
     for (uint8_t address : h.addressed) {
-        if (function == kFunctionOn || function == kFunctionOff)
-            modules_[address] = function == kFunctionOn;
+        if (function == kX10FunctionOn || function == kX10FunctionOff)
+            modules_[address] = function == kX10FunctionOn;
         log_.note("power", addressName(address) + " " + name + " put on the power line",
                   {{"unit", addressName(address)}, {"function", name}});
     }
 }
 
 void Controller::sendPoll(long long now, const char* note) {
-    if (send({kPoll})) log_.bytes("tx", {kPoll}, note);
+    if (send({kX10Poll})) log_.bytes("tx", {kX10Poll}, note);
     ++polls_;
     nextPoll_ = now + timing_.pollIntervalMs;
 }
@@ -415,20 +401,16 @@ void Controller::finishClock() {
     auto problem = [&problems](const std::string& text) {
         problems += problems.empty() ? text : ", " + text;
     };
-    if (b[6] != kClockAnswerLast) problem("last byte " + hex2(b[6]) + " instead of 61");
+    if (b[6] != kX10ClockLast) problem("last byte " + hex2(b[6]) + " instead of 61");
     if (b[1] > 59) problem("seconds " + std::to_string(b[1]));
     if (b[2] > 119) problem("minute field " + std::to_string(b[2]));
     if (b[3] > 11) problem("half-hour field " + std::to_string(b[3]));
-    int yday = b[4] | ((b[5] & 0x80) << 1);
+    const X10Clock clock = x10DecodeClock(&b[1]);
+    const int yday = clock.yday, weekday = clock.weekday, hour = clock.hour;
+    const int minute = clock.minute;
     if (yday > 365) problem("day of the year " + std::to_string(yday));
-    int weekdays = b[5] & 0x7F;
-    int weekday = -1;
-    for (int i = 0; i < 7; ++i)
-        if (weekdays == (1 << i)) weekday = i;
-    if (weekday < 0) problem("weekday bits " + hex2(static_cast<uint8_t>(weekdays)));
+    if (weekday < 0) problem("weekday bits " + hex2(static_cast<uint8_t>(b[5] & 0x7F)));
 
-    int hour = b[3] * 2 + (b[2] >= 60 ? 1 : 0);
-    int minute = b[2] % 60;
     std::string when = clockText(hour, minute, b[1]) + " " +
                        (weekday >= 0 ? kWeekdays[weekday] : "?") + " day " + std::to_string(yday);
     std::string verdict;
@@ -619,7 +601,7 @@ void Controller::reportModules() {
     std::vector<std::pair<std::string, bool>> rows;
     for (int house = 0; house < 16; ++house)
         for (int unit = 0; unit < 16; ++unit) {
-            auto it = modules_.find(static_cast<uint8_t>(kHouseCodes[house] | kUnitCodes[unit]));
+            auto it = modules_.find(static_cast<uint8_t>(houseCodes[house] | unitCodes[unit]));
             if (it != modules_.end()) rows.emplace_back(addressName(it->first), it->second);
         }
     for (const auto& [name, on] : rows)

@@ -6,11 +6,6 @@
 
 namespace cm11a {
 
-const uint8_t kHouseCodes[16] = {0x60, 0xE0, 0x20, 0xA0, 0x10, 0x90, 0x50, 0xD0,
-                                 0x70, 0xF0, 0x30, 0xB0, 0x00, 0x80, 0x40, 0xC0};
-const uint8_t kUnitCodes[16] = {0x06, 0x0E, 0x02, 0x0A, 0x01, 0x09, 0x05, 0x0D,
-                                0x07, 0x0F, 0x03, 0x0B, 0x00, 0x08, 0x04, 0x0C};
-
 namespace {
 
 const char* const kFunctionNames[16] = {"ALL-UNITS-OFF",
@@ -29,12 +24,6 @@ const char* const kFunctionNames[16] = {"ALL-UNITS-OFF",
                                         "STATUS-ON",
                                         "STATUS-OFF",
                                         "STATUS-REQUEST"};
-
-int houseIndex(uint8_t byte) {
-    for (int i = 0; i < 16; ++i)
-        if (kHouseCodes[i] == (byte & 0xF0)) return i;
-    return 0; // unreachable: the table covers every nibble
-}
 
 std::string upper(const std::string& text) {
     std::string out = text;
@@ -62,13 +51,11 @@ std::optional<int> parseHouse(char letter) {
 } // namespace
 
 char houseLetter(uint8_t byte) {
-    return static_cast<char>('A' + houseIndex(byte));
+    return static_cast<char>('A' + x10HouseIndex(byte));
 }
 
 int unitNumber(uint8_t byte) {
-    for (int i = 0; i < 16; ++i)
-        if (kUnitCodes[i] == (byte & 0x0F)) return i + 1;
-    return 1; // unreachable
+    return x10UnitIndex(byte) + 1;
 }
 
 std::string addressName(uint8_t byte) {
@@ -88,7 +75,7 @@ std::optional<uint8_t> parseAddress(const std::string& text) {
     auto house = parseHouse(text[0]);
     auto unit = parseNumber(text.substr(1), 1, 16);
     if (!house || !unit) return std::nullopt;
-    return static_cast<uint8_t>(kHouseCodes[*house] | kUnitCodes[*unit - 1]);
+    return static_cast<uint8_t>(houseCodes[*house] | unitCodes[*unit - 1]);
 }
 
 std::optional<uint8_t> parseFunctionByte(const std::string& text) {
@@ -101,7 +88,7 @@ std::optional<uint8_t> parseFunctionByte(const std::string& text) {
         if (name == kFunctionNames[i]) code = i;
     if (!code && name.size() > 1 && name[0] == 'F') code = parseNumber(name.substr(1), 0, 15);
     if (!code) return std::nullopt;
-    return static_cast<uint8_t>(kHouseCodes[*house] | *code);
+    return static_cast<uint8_t>(houseCodes[*house] | *code);
 }
 
 std::string hexBytes(const std::vector<uint8_t>& bytes) {

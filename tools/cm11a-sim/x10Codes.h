@@ -1,8 +1,11 @@
-// X10 code tables as the CM11A interface uses them on the serial line: a house
-// code in the high nibble of a byte, a unit or function code in the low nibble.
-// Encoding and decoding for the simulator's log, its upload builder and its
-// command parser. The tables are permutations of 0..15, so every byte decodes.
+// The X10 codes as the simulator names them: a house code in the high nibble of
+// a byte, a unit or function code in the low nibble, written as "A1" or "A-ON"
+// for its log, its upload builder and its command parser. The code tables
+// themselves are the plug-in's (protocol/x10Codes.h); they are permutations of
+// 0..15, so every byte decodes.
 #pragma once
+
+#include "protocol/x10Codes.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,12 +14,6 @@
 #include <vector>
 
 namespace cm11a {
-
-extern const uint8_t kHouseCodes[16]; // index 0 = house A
-extern const uint8_t kUnitCodes[16];  // index 0 = unit 1
-
-constexpr uint8_t kFunctionOn = 2;
-constexpr uint8_t kFunctionOff = 3;
 
 // House letter 'A'..'P' of the high nibble of a byte.
 char houseLetter(uint8_t byte);

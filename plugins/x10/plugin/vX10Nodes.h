@@ -11,8 +11,6 @@
 #include "descriptors/vGroupNode.h"
 #include "runtime/vTimer.h"
 
-constexpr uint32_t kCommandShortName = 288;
-
 class vX10Unit : public vGroupNode {
 public:
     vX10Unit(const char* name, vNode* parent, int32_t house, int32_t unit);

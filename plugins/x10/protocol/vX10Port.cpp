@@ -68,14 +68,15 @@ void vX10Port::buildAddressFrame(uint8_t code, uint8_t frame[2]) {
 }
 
 void vX10Port::buildClockFrame(const std::tm& local, uint8_t frame[7]) {
-    const int yday = local.tm_yday;
+    X10Clock clock;
+    clock.second = local.tm_sec;
+    clock.minute = local.tm_min;
+    clock.hour = local.tm_hour;
+    clock.yday = local.tm_yday;
+    clock.weekday = local.tm_wday;
     frame[0] = kX10ClockFirst;
-    frame[1] = static_cast<uint8_t>(local.tm_sec);
-    frame[2] = static_cast<uint8_t>((local.tm_hour % 2) * 60 + local.tm_min);
-    frame[3] = static_cast<uint8_t>(local.tm_hour / 2);
-    frame[4] = static_cast<uint8_t>(yday % 256);
-    frame[5] = static_cast<uint8_t>(((yday / 256) << 7) | ((1 << local.tm_wday) & 0x7F));
-    frame[6] = kX10ClockLast;
+    x10EncodeClock(clock, frame + 1);
+    frame[kX10ClockFrameSize - 1] = kX10ClockLast;
 }
 
 void vX10Port::beginOutage(const char* text, int32_t code) {
@@ -230,7 +231,7 @@ void vX10Port::decodeBuffer(const uint8_t* data, uint32_t count) {
 }
 
 void vX10Port::sendClock() {
-    uint8_t frame[7];
+    uint8_t frame[kX10ClockFrameSize];
     buildClockFrame(localTime(), frame);
     write(frame, sizeof frame);
     plat::sleep(kClockReplyWaitMs);

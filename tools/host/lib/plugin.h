@@ -3,13 +3,18 @@
 // entry record. A `Plugin` owns one loaded library (or wraps an entry function
 // already in the process), hands the plug-in the host entry at attach, records
 // every call-out the plug-in makes (a copy of the record and of the text it
-// carries), answers the two host queries (1,207) and (1,11), keeps the host-side
-// observers behind the plug-in's proxies, and offers typed helpers for the
-// plug-in, node and value operations, a tree walk, path lookup and the message
-// loop.
+// carries), answers the two host queries (target and source, entry/entryCodes.h),
+// keeps the host-side observers behind the plug-in's proxies, and offers typed
+// helpers for the plug-in, node and value operations, a tree walk, path lookup
+// and the message loop.
 //
 // Several plug-ins may be loaded in one process: each gets its own context word
 // at attach, and the one host entry routes every call-out by that word.
+//
+// By concern: plugin.cpp the host entry, the routing, the life of a Plugin, its
+// raw records, observers and recorded calls; pluginOperations.cpp the typed
+// operations; pluginTree.cpp the walk and the lookup; pluginLoop.cpp the
+// message loop.
 #pragma once
 
 #include "entry/EntryMessage.h"
@@ -30,18 +35,20 @@ namespace kvqhost {
 using Handle = uint32_t;
 
 // The host entry that every plug-in receives at attach. It records the call,
-// answers (1,207) with the plug-in's host target H, (1,11) with its source word
-// S and a node command (2,2) with the 64-bit value 0; it never calls back into a
-// plug-in. Call-outs whose context word belongs to no plug-in are kept apart
+// answers the target query with the plug-in's host target H, the source query
+// with its source word S and a node command with the 64-bit value 0; it never
+// calls back into a plug-in. Call-outs whose context word belongs to no plug-in are kept apart
 // (unroutedCalls).
 extern "C" void kvqHostEntry(EntryMessage* message);
 // Takes the process's debug-output lines (plat::listenDebugOutput).
 void recordDebugLine(const char* text);
+// A copy of the plug-in's text at `pointer`, cut at 64 KiB; none for null.
+std::optional<std::string> copyText(uint32_t pointer);
 
 // One call-out as the host entry received it.
 struct Call {
     EntryMessage record{};           // as it arrived, before the host wrote an answer
-    std::optional<std::string> text; // (1,304) object; (3,3), (3,4) A0; (5,112) A0
+    std::optional<std::string> text; // error report: object; name, label, short name: A0
     double seconds = 0;              // since the plug-in was loaded
     uint64_t sequence = 0;           // order among all calls of the process
     Handle observedNode = 0;         // category 3: the node the host observer watches
@@ -56,7 +63,7 @@ struct Call {
     uint64_t arg64(int slot) const {
         return (static_cast<uint64_t>(record.a[slot + 1]) << 32) | record.a[slot];
     }
-    // A node command (2,2): A0 = source word, A2-A3 = code, A4-A5 = node.
+    // A node command: A0 = source word, A2-A3 = code, A4-A5 = node.
     uint64_t commandCode() const { return arg64(2); }
     Handle commandNode() const { return record.a[4]; }
 };
@@ -114,7 +121,7 @@ public:
     uint32_t hostSource() const { return hostSource_; }
     void setHostSource(uint32_t s);
     // Destroys each node that fires (node operation 1) within its event call-out
-    // (321), as a careless host may: for trying how a plug-in copes.
+    // (kCodeFired), as a careless host may: for trying how a plug-in copes.
     void setDestroyFired(bool on) { destroyFired_ = on; }
     bool attached() const { return attached_; }
     bool detached() const { return detached_; }

@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include "common/json.h"
+#include "entry/entryCodes.h"
 #include "nodePath.h"
 
 #include <cstdio>
@@ -26,43 +27,15 @@ std::string shownPath(const std::optional<std::string>& path, Handle handle) {
 
 std::string commandName(uint64_t code) {
     switch (code) {
-    case 321:
+    case kCodeFired:
         return "fired";
-    case 322:
+    case kCodeAnnounce:
         return "announce";
-    case 323:
+    case kCodeAnswer:
         return "answer";
     default:
         return "command";
     }
-}
-
-// Observer events by what their A0 (and A2) carry.
-enum class EventArgument { None, Text, Value, ItemBefore, Item, Bit };
-
-EventArgument argumentOf(int32_t op) {
-    switch (op) {
-    case 3:
-    case 4:
-        return EventArgument::Text;
-    case 5:
-        return EventArgument::Value;
-    case 6:
-    case 9:
-    case 10:
-    case 12:
-        return EventArgument::ItemBefore;
-    case 7:
-    case 8:
-    case 11:
-        return EventArgument::Item;
-    default:
-        return op >= 13 && op <= 20 ? EventArgument::Bit : EventArgument::None;
-    }
-}
-
-bool isChildEvent(int32_t op) {
-    return op >= 10 && op <= 12;
 }
 
 // Numbers as they are, texts and GUIDs quoted.
@@ -104,17 +77,9 @@ std::vector<std::string> attributeFlagNames(uint32_t header) {
     return out;
 }
 
-const char* observerEventName(int32_t op) {
-    static const char* const names[] = {
-        "nodeDestroyed",    "nameChanged",      "labelChanged",   "valueChanged", "attributeAdded",
-        "attributeRemoved", "attributeChanged", "attributeMoved", "childAdded",   "childRemoved",
-        "childMoved",       "flag0Changed",     "flag1Changed",   "flag2Changed", "activeChanged",
-        "flag24Changed",    "flag26Changed",    "flag25Changed",  "lockedChanged"};
-    return op >= 2 && op <= 20 ? names[op - 2] : "";
-}
-
 bool isQuery(const Call& call) {
-    return call.is(1, 207) || call.is(1, 11);
+    return call.is(kCategoryPlugin, kRequestHostTarget) ||
+           call.is(kCategoryPlugin, kRequestHostSource);
 }
 
 std::string timePrefix(double seconds) {
@@ -154,11 +119,13 @@ std::string callLine(const Call& c, const PathLookup& pathOf, bool json,
         else
             j.null(key);
     };
+    const ObserverEvent* event =
+        c.category() == kCategoryObserver ? observerEvent(c.operation()) : nullptr;
 
     if (c.debug) {
         j.text("event", "debug").text("text", c.text.value_or(""));
         text = "debug " + jsonString(c.text.value_or(""));
-    } else if (c.is(2, 2)) {
+    } else if (c.is(kCategoryNode, kNodeCommand)) {
         uint64_t code = c.commandCode();
         std::string kind = commandName(code);
         Handle node = c.commandNode();
@@ -173,8 +140,8 @@ std::string callLine(const Call& c, const PathLookup& pathOf, bool json,
             text += " target " + hex(c.object()) + " source " + hex(c.arg(0)) + " param2 " +
                     std::to_string(static_cast<int64_t>(c.arg64(6)));
         }
-    } else if (c.category() == 3 && c.operation() >= 2 && c.operation() <= 20) {
-        const char* name = observerEventName(c.operation());
+    } else if (event) {
+        const char* name = event->name;
         j.text("event", "observer").text("name", name).number("operation", c.operation());
         j.text("observer", hex(c.object()));
         text = std::string("observer ") + name + " ";
@@ -186,7 +153,7 @@ std::string callLine(const Call& c, const PathLookup& pathOf, bool json,
             j.null("node").null("path");
             text += "(unknown observer " + hex(c.object()) + ")";
         }
-        switch (argumentOf(c.operation())) {
+        switch (event->argument) {
         case EventArgument::Text:
             if (c.text)
                 j.text("text", *c.text);
@@ -198,12 +165,12 @@ std::string callLine(const Call& c, const PathLookup& pathOf, bool json,
             j.text("value", hex(c.arg(0)));
             text += " value " + hex(c.arg(0));
             break;
-        case EventArgument::ItemBefore:
-        case EventArgument::Item: {
+        case EventArgument::Attribute:
+        case EventArgument::Child: {
             Handle item = c.arg(0);
             j.text("item", hex(item));
             text += " item ";
-            if (isChildEvent(c.operation())) {
+            if (event->argument == EventArgument::Child) {
                 jsonPath("itemPath", item);
                 text += shownPath(path(item), item);
             } else {
@@ -215,7 +182,7 @@ std::string callLine(const Call& c, const PathLookup& pathOf, bool json,
                     j.null("itemName");
                 text += name ? "@" + *name : hex(item);
             }
-            if (argumentOf(c.operation()) == EventArgument::ItemBefore) {
+            if (event->before) {
                 j.text("before", hex(c.arg(2)));
                 text += " before " + hex(c.arg(2));
             }
@@ -228,7 +195,7 @@ std::string callLine(const Call& c, const PathLookup& pathOf, bool json,
         case EventArgument::None:
             break;
         }
-    } else if (c.is(1, 304)) {
+    } else if (c.is(kCategoryPlugin, kRequestReportError)) {
         int32_t code = static_cast<int32_t>(c.arg(0));
         j.text("event", "error").number("code", code);
         if (c.text)
@@ -237,7 +204,7 @@ std::string callLine(const Call& c, const PathLookup& pathOf, bool json,
             j.null("text");
         text = "error " + std::to_string(code) + " " +
                (c.text ? jsonString(*c.text) : std::string("(null)"));
-    } else if (c.is(5, 112)) {
+    } else if (c.is(kCategoryShortName, kRequestShortName)) {
         j.text("event", "shortName");
         if (c.text)
             j.text("name", *c.text);
@@ -249,13 +216,13 @@ std::string callLine(const Call& c, const PathLookup& pathOf, bool json,
         std::snprintf(code, sizeof code, "0x%02x", c.arg(2));
         text = "short-name " + (c.text ? jsonString(*c.text) : std::string("(null)")) + " code " +
                code + " node " + shownPath(path(c.object()), c.object());
-    } else if (c.is(1, 2)) {
+    } else if (c.is(kCategoryPlugin, kRequestUnloadNotice)) {
         j.text("event", "unload").text("module", hex(c.object()));
         text = "unload module " + hex(c.object());
-    } else if (c.is(1, 207)) {
+    } else if (c.is(kCategoryPlugin, kRequestHostTarget)) {
         j.text("event", "queryTarget");
         text = "query target";
-    } else if (c.is(1, 11)) {
+    } else if (c.is(kCategoryPlugin, kRequestHostSource)) {
         j.text("event", "querySource").text("object", hex(c.object()));
         text = "query source of " + hex(c.object());
     } else {

@@ -21,12 +21,10 @@ std::string hex(uint32_t value);
 std::vector<std::string> nodeFlagNames(uint32_t flags);
 // Names of the set flag bits 24-27 of a value's header word.
 std::vector<std::string> attributeFlagNames(uint32_t header);
-// "nodeDestroyed" ... "lockedChanged" for observer operations 2..20, else "".
-const char* observerEventName(int32_t operation);
-// The (1,207) and (1,11) queries, which only serve the request that follows.
+// The target and source queries, which only serve the request that follows.
 bool isQuery(const Call& call);
 
-// One line for a call-out: "[   1.234] fired 321 Quillport/Button 1 (CTS)".
+// One line for a call-out, such as "[   1.234] fired CODE Quillport/Button 1 (CTS)".
 // `attributeName` names the attribute of an attribute event, when it can.
 std::string callLine(const Call& call, const PathLookup& pathOf, bool json,
                      const PathLookup& attributeName = nullptr);

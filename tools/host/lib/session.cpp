@@ -3,6 +3,7 @@
 #include "session.h"
 
 #include "common/json.h"
+#include "entry/entryCodes.h"
 #include "nodePath.h"
 #include "report.h"
 
@@ -48,7 +49,7 @@ bool Session::shown(const Call& c, Show show) const {
     if (isQuery(c)) return false;
     switch (show) {
     case Show::Errors:
-        return c.is(1, 304);
+        return c.is(kCategoryPlugin, kRequestReportError);
     case Show::Reports:
         return true;
     case Show::ReportsNoObserver:
@@ -64,8 +65,11 @@ size_t Session::showCalls(Show show) {
     // What the batch says is gone is not asked about, not even for an
     // earlier line of the same batch.
     for (const Call& c : calls) {
-        if (c.is(3, 2) && c.observerKnown) gone_.insert(c.observedNode);
-        if (c.is(3, 7) || c.is(3, 11)) gone_.insert(c.arg(0));
+        if (c.is(kCategoryObserver, kEventNodeDestroyed) && c.observerKnown)
+            gone_.insert(c.observedNode);
+        if (c.is(kCategoryObserver, kEventAttributeRemoved) ||
+            c.is(kCategoryObserver, kEventChildRemoved))
+            gone_.insert(c.arg(0));
     }
     PathLookup paths = [this](Handle h) { return pathOf(h); };
     size_t held = 0;
@@ -77,7 +81,7 @@ size_t Session::showCalls(Show show) {
         };
         if (shown(c, show))
             line(callLine(c, paths, o_.json, attributeName));
-        else if (c.category() == 3)
+        else if (c.category() == kCategoryObserver)
             ++held;
     }
     return held;

@@ -4,6 +4,7 @@
 
 #include "../nodePath.h"
 #include "../session.h"
+#include "entry/entryCodes.h"
 
 namespace kvqhost {
 namespace {

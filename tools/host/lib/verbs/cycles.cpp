@@ -7,6 +7,7 @@
 #include "../report.h"
 #include "../session.h"
 #include "common/json.h"
+#include "entry/entryCodes.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -67,7 +68,7 @@ private:
                 err_ << "kvq-host: unknown path \"" << o_.invokes[i] << "\": " << error << '\n';
                 return 1;
             }
-            p->command(node, 289, p->hostTarget());
+            p->command(node, kCommandInvoke, p->hostTarget());
         }
         Plugin::pump(static_cast<uint32_t>(o_.seconds * 1000));
         plat::processResources(&loaded_, 0);
@@ -77,7 +78,7 @@ private:
         longestDetachMs_ = std::max(longestDetachMs_, detachMs_);
         if (fired) {
             for (const Call& c : p->calls())
-                if (c.is(2, 2) && c.arg(2) == 321) ++*fired;
+                if (c.is(kCategoryNode, kNodeCommand) && c.arg(2) == kCodeFired) ++*fired;
         }
         void* instance = p->moduleInstance();
         p.reset(); // unloads the library

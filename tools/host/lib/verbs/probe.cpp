@@ -5,6 +5,7 @@
 #include "verbs.h"
 
 #include "common/json.h"
+#include "protocol/x10Codes.h"
 #include "serialPorts.h"
 
 #include <cstdio>
@@ -15,41 +16,15 @@ namespace {
 
 using kvqtools::JsonObject;
 
-constexpr uint8_t kStatusRequest = 0x8B;
-constexpr uint8_t kPoll = 0x5A;
-constexpr size_t kStatusSize = 14;
 const char* const kWeekdays[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-// House letters by the code nibble of the high half of a code byte.
-const char kHouseByNibble[17] = "MECKOGAINFDLPHBJ";
 
 bool isClockRequest(uint8_t byte) {
-    return byte == 0xA5 || byte == 0xA6;
+    return byte == kX10ClockRequest || byte == kX10ClockRequestAlt;
 }
 
-// A controller's status answer, decoded.
-struct Status {
-    unsigned batteryTimer = 0;
-    int second = 0, minute = 0, hour = 0, yday = 0, weekday = -1;
-    char house = '?';
-    int firmware = 0;
-    unsigned addressed = 0, on = 0, dimmed = 0;
-};
-
-// False when the 14 bytes cannot be a status answer (a field out of range).
-bool decodeStatus(const uint8_t* b, Status& s) {
-    s.batteryTimer = static_cast<unsigned>(b[0] << 8 | b[1]);
-    s.second = b[2];
-    s.minute = b[3] % 60;
-    s.hour = b[4] * 2 + (b[3] >= 60 ? 1 : 0);
-    s.yday = b[5] | ((b[6] & 0x80) << 1);
-    for (int i = 0; i < 7; ++i)
-        if ((b[6] & 0x7F) == (1 << i)) s.weekday = i;
-    s.house = kHouseByNibble[b[7] >> 4];
-    s.firmware = b[7] & 0x0F;
-    s.addressed = static_cast<unsigned>(b[8] << 8 | b[9]);
-    s.on = static_cast<unsigned>(b[10] << 8 | b[11]);
-    s.dimmed = static_cast<unsigned>(b[12] << 8 | b[13]);
-    return b[2] <= 59 && b[3] <= 119 && b[4] <= 11 && s.yday <= 365 && s.weekday >= 0;
+// The letter of the monitored house of a status answer.
+char houseLetter(const X10Status& s) {
+    return static_cast<char>('A' + x10HouseIndex(static_cast<uint8_t>(s.house << 4)));
 }
 
 std::string hexBytes(const std::vector<uint8_t>& bytes) {
@@ -62,10 +37,10 @@ std::string hexBytes(const std::vector<uint8_t>& bytes) {
     return text;
 }
 
-std::string clockText(const Status& s) {
+std::string clockText(const X10Clock& c) {
     char buf[48];
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d %s day %d", s.hour, s.minute, s.second,
-                  kWeekdays[s.weekday], s.yday);
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d %s day %d", c.hour, c.minute, c.second,
+                  kWeekdays[c.weekday], c.yday);
     return buf;
 }
 
@@ -81,7 +56,7 @@ std::string unitList(char house, unsigned bits) {
 struct Finding {
     std::string found; // controller, polling, clockRequest, silence, held, absent, unknown
     std::vector<uint8_t> bytes;
-    Status status;
+    X10Status status;
     bool linesRead = false;
     uint32_t lines = 0;
 };
@@ -89,13 +64,13 @@ struct Finding {
 // Sends the request and reads what comes within `waitMs`: the answer's 14
 // bytes, after any polls or clock requests that came first.
 void ask(plat::Handle port, uint32_t waitMs, Finding& f) {
-    if (plat::serialWrite(port, &kStatusRequest, 1, 2000) != plat::kTransferDone) {
+    if (plat::serialWrite(port, &kX10StatusRequest, 1, 2000) != plat::kTransferDone) {
         f.found = "absent";
         return;
     }
     const auto deadline = plat::MonotonicClock::now() + std::chrono::milliseconds(waitMs);
     size_t leading = 0; // polls and clock requests before the answer
-    while (f.bytes.size() - leading < kStatusSize) {
+    while (f.bytes.size() - leading < kX10StatusSize) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                         deadline - plat::MonotonicClock::now())
                         .count();
@@ -105,15 +80,15 @@ void ask(plat::Handle port, uint32_t waitMs, Finding& f) {
         int r = plat::serialRead(port, &byte, 1, static_cast<uint32_t>(left), &got);
         if (r == plat::kTransferFailed) break;
         if (r != plat::kTransferDone || got == 0) continue;
-        if (f.bytes.size() == leading && (byte == kPoll || isClockRequest(byte))) ++leading;
+        if (f.bytes.size() == leading && (byte == kX10Poll || isClockRequest(byte))) ++leading;
         f.bytes.push_back(byte);
     }
     if (f.bytes.empty()) {
         f.found = "silence";
-    } else if (f.bytes.size() - leading == kStatusSize &&
-               decodeStatus(f.bytes.data() + leading, f.status)) {
+    } else if (f.bytes.size() - leading == kX10StatusSize &&
+               x10DecodeStatus(f.bytes.data() + leading, f.status)) {
         f.found = "controller";
-    } else if (f.bytes[0] == kPoll) {
+    } else if (f.bytes[0] == kX10Poll) {
         f.found = "polling";
     } else if (isClockRequest(f.bytes[0])) {
         f.found = "clockRequest";
@@ -132,7 +107,7 @@ Finding probePort(const std::string& name, const ProbeOptions& o) {
     }
     plat::LineSettings s{};
     s.DCBlength = sizeof s;
-    s.BaudRate = 4800;
+    s.BaudRate = kX10BaudRate;
     s.fBinary = 1;
     s.fDtrControl = 1; // on: some adapters power the controller's line from it
     s.fRtsControl = 1;
@@ -154,21 +129,22 @@ const char* line(uint32_t lines, uint32_t flag) {
 }
 
 void print(const SerialPortEntry& p, const Finding& f, const ProbeOptions& o, std::ostream& out) {
-    const Status& s = f.status;
+    const X10Status& s = f.status;
+    const char house = houseLetter(s);
     if (o.json) {
         JsonObject j;
         j.text("event", "probe").text("port", p.name).text("device", p.device);
         j.text("found", f.found).text("bytes", hexBytes(f.bytes));
         if (f.found == "controller") {
             j.number("firmware", s.firmware)
-                .text("clock", clockText(s))
-                .number("yday", s.yday)
-                .text("weekday", kWeekdays[s.weekday])
+                .text("clock", clockText(s.clock))
+                .number("yday", s.clock.yday)
+                .text("weekday", kWeekdays[s.clock.weekday])
                 .number("batteryTimer", s.batteryTimer)
-                .text("house", std::string(1, s.house))
-                .text("addressed", unitList(s.house, s.addressed))
-                .text("on", unitList(s.house, s.on))
-                .text("dimmed", unitList(s.house, s.dimmed));
+                .text("house", std::string(1, house))
+                .text("addressed", unitList(house, s.addressed))
+                .text("on", unitList(house, s.on))
+                .text("dimmed", unitList(house, s.dimmed));
         }
         if (o.lines && f.found != "held" && f.found != "absent") {
             if (f.linesRead)
@@ -188,9 +164,9 @@ void print(const SerialPortEntry& p, const Finding& f, const ProbeOptions& o, st
     if (f.found == "controller") {
         char battery[8];
         std::snprintf(battery, sizeof battery, "%04x", s.batteryTimer);
-        out << "controller, firmware " << s.firmware << ", clock " << clockText(s)
-            << ", battery timer " << battery << ", monitored house " << s.house
-            << " (on: " << unitList(s.house, s.on) << ")";
+        out << "controller, firmware " << static_cast<int>(s.firmware) << ", clock "
+            << clockText(s.clock) << ", battery timer " << battery << ", monitored house " << house
+            << " (on: " << unitList(house, s.on) << ")";
     } else if (f.found == "polling") {
         out << "a controller polling (5a): it has power-line traffic to report";
     } else if (f.found == "clockRequest") {

@@ -7,6 +7,7 @@
 #include "../report.h"
 #include "../session.h"
 #include "common/json.h"
+#include "entry/entryCodes.h"
 #include "platform/platform.h"
 #include "watchCommands.h"
 
@@ -148,7 +149,8 @@ public:
             case WatchCommand::Kind::Invoke:
             case WatchCommand::Kind::Command:
                 if (Handle node = s.findNode(c.names, c.path))
-                    s.timedCommand(node, c.kind == WatchCommand::Kind::Invoke ? 289 : c.code,
+                    s.timedCommand(node,
+                                   c.kind == WatchCommand::Kind::Invoke ? kCommandInvoke : c.code,
                                    c.w1.value_or(s.plugin().hostTarget()));
                 break;
             case WatchCommand::Kind::Resources:
@@ -242,7 +244,7 @@ int watchSession(const WatchOptions& o, Session& s) {
                secondsText(o.seconds) + " s");
 
     for (Handle node : targets)
-        s.timedCommand(node, 289, p.hostTarget());
+        s.timedCommand(node, kCommandInvoke, p.hostTarget());
     std::unique_ptr<CommandLines> commands;
     if (o.commands) commands = std::make_unique<CommandLines>();
     LoopProbe probe; // from here on: how long the plug-in holds the loop
