@@ -2,6 +2,8 @@
 // the common options below and the tables of the verbs (verbs/).
 #include "cli.h"
 
+#include "entry/entryCodes.h"
+
 namespace kvqhost {
 namespace {
 
@@ -27,20 +29,44 @@ const char* const kExitHelp =
     "arguments; 3 (cycles) resources were left behind; probe: 0 a controller answered,\n"
     "1 none did.\n";
 
-const char* const kEventHelp =
-    "Lines for what the plug-in reports (text form, then the JSON \"event\"):\n"
-    "  [t] fired 321 PATH        \"fired\"     an event node fired (node command 321)\n"
-    "  [t] announce 322 PATH     \"announce\"  a button announced itself (322)\n"
-    "  [t] answer 323 PATH to H  \"answer\"    a button answered the host's command 1 (323)\n"
-    "  [t] command CODE PATH ... \"command\"   any other node command to the host\n"
-    "  [t] observer NAME PATH .. \"observer\"  an observer event (activeChanged, ...)\n"
-    "  [t] error CODE \"TEXT\"     \"error\"     an error report (1,304)\n"
-    "  [t] short-name \"b10\" ... \"shortName\" a short-name report (5,112)\n"
-    "  [t] unload module M       \"unload\"    the unload notice (1,2)\n"
-    "  [t] call category ...     \"call\"      any other call-out\n"
-    "  [t] debug \"TEXT\"          \"debug\"     a line of the plug-in's debug output: what it\n"
-    "                                        found of the system (not by tree or command)\n"
-    "t is the time in seconds since the library was loaded (JSON field \"t\").\n";
+// The lines for what the plug-in reports; the numbers come from the entry's vocabulary.
+std::string eventHelp() {
+    const std::string fired = std::to_string(kCodeFired), announce = std::to_string(kCodeAnnounce),
+                      answer = std::to_string(kCodeAnswer);
+    const std::string error =
+        std::to_string(kCategoryPlugin) + "," + std::to_string(kRequestReportError);
+    const std::string shortName =
+        std::to_string(kCategoryShortName) + "," + std::to_string(kRequestShortName);
+    const std::string unload =
+        std::to_string(kCategoryPlugin) + "," + std::to_string(kRequestUnloadNotice);
+    return "Lines for what the plug-in reports (text form, then the JSON \"event\"):\n"
+           "  [t] fired " +
+           fired + " PATH        \"fired\"     an event node fired (node command " + fired +
+           ")\n"
+           "  [t] announce " +
+           announce + " PATH     \"announce\"  a button announced itself (" + announce +
+           ")\n"
+           "  [t] answer " +
+           answer + " PATH to H  \"answer\"    a button answered the host's command " +
+           std::to_string(kCommandPress) + " (" + answer +
+           ")\n"
+           "  [t] command CODE PATH ... \"command\"   any other node command to the host\n"
+           "  [t] observer NAME PATH .. \"observer\"  an observer event (activeChanged, ...)\n"
+           "  [t] error CODE \"TEXT\"     \"error\"     an error report (" +
+           error +
+           ")\n"
+           "  [t] short-name \"b10\" ... \"shortName\" a short-name report (" +
+           shortName +
+           ")\n"
+           "  [t] unload module M       \"unload\"    the unload notice (" +
+           unload +
+           ")\n"
+           "  [t] call category ...     \"call\"      any other call-out\n"
+           "  [t] debug \"TEXT\"          \"debug\"     a line of the plug-in's debug output: what "
+           "it\n"
+           "                                        found of the system (not by tree or command)\n"
+           "t is the time in seconds since the library was loaded (JSON field \"t\").\n";
+}
 
 // The options every verb takes, before or after its name.
 std::vector<Option> commonOptions(VerbOptions& o, bool& help) {
@@ -158,7 +184,7 @@ std::string helpText(const Verb* verb) {
     if (!own.empty()) text += "\n" + own;
     if (!tests.empty()) text += "\nFor tests:\n" + tests;
     if (*t.more) text += "\n" + std::string(t.more);
-    if (t.eventLines) text += "\n" + std::string(kEventHelp);
+    if (t.eventLines) text += "\n" + eventHelp();
     return text;
 }
 

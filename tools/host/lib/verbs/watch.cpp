@@ -370,8 +370,10 @@ std::vector<Option> watchOptions(WatchOptions& o) {
                                 "also end the watch early when standard input reaches its end\n"
                                 "(for scripts: close the pipe instead of sending Ctrl+C)"),
          kvqtools::switchOption("--destroy-fired", o.destroyFired,
-                                "destroy each node that fires (node operation 1) while its "
-                                "event\ncall-out (321) is still running, as a careless host may")
+                                "destroy each node that fires (node operation " +
+                                    std::to_string(kNodeDestroy) + ") while its event\ncall-out (" +
+                                    std::to_string(kCodeFired) +
+                                    ") is still running, as a careless host may")
              .tests(),
          foreign.tests()});
     return table;
