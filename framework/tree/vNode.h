@@ -7,8 +7,8 @@
 // A `locked` node refuses every change made through these operations.
 #pragma once
 
+#include "base/vString.h"
 #include "tree/vList.h"
-#include "tree/vString.h"
 #include "value/vValue.h"
 
 #include <cstdint>

@@ -3,7 +3,7 @@
 // in numberText and guidText.
 #include "value/vValue.h"
 
-#include "tree/memory.h"
+#include "base/memory.h"
 #include "value/characters.h"
 #include "value/numberText.h"
 

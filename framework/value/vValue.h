@@ -7,7 +7,7 @@
 // 24-27 (27 = locked: writes are refused) and a tag.
 #pragma once
 
-#include "tree/vString.h"
+#include "base/vString.h"
 #include "value/guidText.h"
 
 #include <cstdint>
