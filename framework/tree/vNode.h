@@ -210,3 +210,7 @@ private:
     vListOf<vValue> attributes;
     vListOf<vNodeObserver> observers;
 };
+
+// The node that a node made without a parent joins: the plug-in's root node
+// while it lives (the root sets and clears it), else null.
+extern vNode* rootNode;
