@@ -1,7 +1,6 @@
 #include "entry/library.h"
 
 vPlugin* pluginInstance = nullptr;
-vNode* rootNode = nullptr;
 EntryFunction* hostEntry = nullptr;
 void* moduleInstance = nullptr;
 uint32_t hostData = 0;

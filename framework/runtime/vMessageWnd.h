@@ -5,8 +5,8 @@
 // class. The vString base holds the window title.
 #pragma once
 
+#include "base/vString.h"
 #include "platform/platform.h"
-#include "tree/vString.h"
 
 class vMessageWnd : public vString {
 public:

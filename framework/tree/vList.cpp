@@ -1,6 +1,6 @@
 #include "tree/vList.h"
 
-#include "tree/memory.h"
+#include "base/memory.h"
 
 #include <cstdlib>
 

@@ -1,8 +1,9 @@
 // Construction, destruction and the base behaviour of the virtual operations.
 #include "tree/vNode.h"
 
-#include "entry/library.h"
 #include "tree/vNodeObserver.h"
+
+vNode* rootNode = nullptr;
 
 vNode::vNode(const char* name, const char* type_, vNode* parent_, vNode* before,
              const char* category_)

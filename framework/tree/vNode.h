@@ -7,8 +7,8 @@
 // A `locked` node refuses every change made through these operations.
 #pragma once
 
+#include "base/vString.h"
 #include "tree/vList.h"
-#include "tree/vString.h"
 #include "value/vValue.h"
 
 #include <cstdint>
@@ -210,3 +210,7 @@ private:
     vListOf<vValue> attributes;
     vListOf<vNodeObserver> observers;
 };
+
+// The node that a node made without a parent joins: the plug-in's root node
+// while it lives (the root sets and clears it), else null.
+extern vNode* rootNode;

@@ -2,21 +2,15 @@
 // attribute (a value with a name). It stores nothing, a text (short texts
 // inside the 16-byte payload, long ones in an owned block), a 32-bit or 64-bit
 // integer, a double or a GUID, converts on every read to the form asked for,
-// and `parse` decides from a text which kind to store. The header word carries
-// the kind, the flag bits 24-27 (27 = locked: writes are refused) and a tag.
+// and `parse` decides from a text which kind to store (the text forms are those
+// of numberText and guidText). The header word carries the kind, the flag bits
+// 24-27 (27 = locked: writes are refused) and a tag.
 #pragma once
 
-#include "tree/vString.h"
+#include "base/vString.h"
+#include "value/guidText.h"
 
 #include <cstdint>
-
-struct vGuid {
-    uint32_t Data1;
-    uint16_t Data2;
-    uint16_t Data3;
-    uint8_t Data4[8];
-};
-static_assert(sizeof(vGuid) == 16, "GUID layout");
 
 class vValue {
 public:
@@ -104,7 +98,3 @@ extern char conversionBuffer[64];
 
 // -2 null/empty or no word, 1 a yes-word, 0 a no-word, -1 a toggle-word.
 int classifyWord(const char* text);
-// Writes the 38-character text form (39 bytes with the terminator); null buffer: null.
-char* guidToText(const vGuid& guid, char* buffer);
-vGuid textToGuid(const char* text);
-int isGuidText(const char* text, int32_t length);

@@ -1,6 +1,6 @@
-#include "tree/vString.h"
+#include "base/vString.h"
 
-#include "tree/memory.h"
+#include "base/memory.h"
 
 #include <cstdlib>
 #include <cstring>

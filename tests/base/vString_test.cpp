@@ -1,6 +1,6 @@
 // Owned text: private copies, the notifying set, clearing, and a text taken
 // from the string's own buffer.
-#include "tree/vString.h"
+#include "base/vString.h"
 
 #include <gtest/gtest.h>
 
