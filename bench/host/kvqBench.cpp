@@ -11,7 +11,7 @@
 // fixture preloaded (scripts/bench does that).
 #include "fixtures/modemlines/modemLines.h"
 #include "lib/plugin.h"
-#include "platform/platform.h"
+#include "platform/host.h"
 #include "tools/childProcess.h"
 
 #include <algorithm>

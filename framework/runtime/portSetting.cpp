@@ -1,7 +1,7 @@
 #include "runtime/portSetting.h"
 
 #include "entry/library.h"
-#include "platform/platform.h"
+#include "platform/settings.h"
 
 #include <cstdio>
 #include <cstring>

@@ -5,7 +5,7 @@
 // class. The vString base holds the window title.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/windows.h"
 #include "tree/vString.h"
 
 class vMessageWnd : public vString {

@@ -1,4 +1,7 @@
 #include "serial/vSerialPort.h"
+#include "platform/clock.h"
+#include "platform/serial.h"
+#include "platform/threads.h"
 
 #include <cstring>
 

@@ -1,7 +1,8 @@
 // Serial devices of the POSIX platform, on a pseudo-terminal that stands in for COM7.
 #include "fixtures/waitUntil.h"
-#include "platform/platform.h"
+#include "platform/clock.h"
 #include "platform/posix/testing.h"
+#include "platform/serial.h"
 
 #include <gtest/gtest.h>
 

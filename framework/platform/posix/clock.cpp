@@ -1,10 +1,9 @@
-// Sleep, the fine-timer requests, pacers, debug output and the monotonic clocks.
-#include "platform/platform.h"
+// Sleeps, the tick count, the fine-timer requests and pacers.
+#include "platform/clock.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/testing.h"
 
 #include <atomic>
-#include <mutex>
 
 #include <cerrno>
 #include <ctime>
@@ -36,12 +35,6 @@ void sleep(uint32_t milliseconds) {
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
 }
 
-int64_t monotonicMicroseconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
-
 // The system's sleeps are fine already; the requests are only counted.
 namespace {
 std::atomic<int> fineTimerCount{0};
@@ -66,8 +59,6 @@ std::atomic<bool> highResolutionTimers{true};
 struct Pacer {
     PaceKind kind;
 };
-std::mutex listenerLock;
-DebugListener debugListener = nullptr;
 } // namespace
 
 void testing::offerHighResolutionTimers(bool offer) {
@@ -90,16 +81,6 @@ void closePacer(Handle handle) {
     if (pacer == nullptr) return;
     if (pacer->kind == kPaceBySleep) releaseFineTimer();
     delete pacer;
-}
-
-void debugOutput(const char* text) {
-    std::lock_guard<std::mutex> hold(listenerLock);
-    if (debugListener != nullptr) debugListener(text);
-}
-
-void listenDebugOutput(DebugListener listener) {
-    std::lock_guard<std::mutex> hold(listenerLock);
-    debugListener = listener;
 }
 
 uint32_t tickCount() {

@@ -20,7 +20,7 @@
 // the device itself up at once (its descriptor number stays reserved, pointing
 // at /dev/null, until the last user lets go), so the port can be reopened
 // straight away and a descriptor is never reused under a waiting thread.
-#include "platform/platform.h"
+#include "platform/serial.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/testing.h"
 

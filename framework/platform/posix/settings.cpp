@@ -2,7 +2,7 @@
 // inside it, and a reader of the .ini format that Windows' profile functions
 // read (sections and keys in any case, ";" comments, blanks trimmed, a value
 // in quotes taken without them).
-#include "platform/platform.h"
+#include "platform/settings.h"
 
 #include <cerrno>
 #include <cstdio>

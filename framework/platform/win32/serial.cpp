@@ -8,7 +8,7 @@
 // pending until the handle closes. Such a request is abandoned together with
 // its record, which stays allocated, so that its late completion writes into
 // memory nobody uses; the call then reports a failed device.
-#include "platform/platform.h"
+#include "platform/serial.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 // Settings files on Windows: the module's own file name, and one key of an
 // .ini file through the system's profile functions.
-#include "platform/platform.h"
+#include "platform/settings.h"
 
 #include <windows.h>
 

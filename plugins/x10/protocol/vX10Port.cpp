@@ -2,6 +2,7 @@
 
 #include "descriptors/vButtonNode.h"
 #include "entry/hostRequests.h"
+#include "platform/clock.h"
 #include "protocol/x10Codes.h"
 #include "protocol/x10Events.h"
 

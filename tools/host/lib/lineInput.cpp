@@ -1,6 +1,9 @@
 // Standard input read line by line on a thread of its own.
 #include "lineInput.h"
 
+#include "platform/threads.h"
+#include "platform/windows.h"
+
 #include <cerrno>
 
 #if defined(_WIN32)

@@ -6,7 +6,7 @@
 // unbuffered read rather than through stdio, whose stream locks exit takes.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/windows.h"
 
 #include <deque>
 #include <string>

@@ -1,6 +1,7 @@
 #include "plugin.h"
 
-#include "platform/platform.h"
+#include "platform/host.h"
+#include "platform/threads.h"
 
 #include <algorithm>
 #include <cerrno>

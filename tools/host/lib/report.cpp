@@ -2,6 +2,7 @@
 
 #include "json.h"
 #include "nodePath.h"
+#include "platform/host.h"
 
 #include <cstdio>
 

@@ -4,6 +4,7 @@
 
 #include "json.h"
 #include "nodePath.h"
+#include "platform/windows.h"
 #include "report.h"
 
 #include <algorithm>

@@ -7,7 +7,9 @@
 #include "../plugin.h"
 #include "../report.h"
 #include "../session.h"
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "platform/host.h"
+#include "platform/windows.h"
 
 #include <algorithm>
 #include <memory>

@@ -5,6 +5,8 @@
 #include "verbs.h"
 
 #include "../json.h"
+#include "platform/host.h"
+#include "platform/serial.h"
 #include "serialPorts.h"
 
 #include <cstdio>

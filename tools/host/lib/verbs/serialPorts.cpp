@@ -1,4 +1,6 @@
 #include "serialPorts.h"
+#include "platform/host.h"
+#include "platform/serial.h"
 
 #include <cctype>
 

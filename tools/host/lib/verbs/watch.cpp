@@ -7,7 +7,8 @@
 #include "../lineInput.h"
 #include "../report.h"
 #include "../session.h"
-#include "platform/platform.h"
+#include "platform/host.h"
+#include "platform/windows.h"
 #include "watchCommands.h"
 
 #include <algorithm>

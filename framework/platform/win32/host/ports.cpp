@@ -1,7 +1,7 @@
 // The serial ports of the system, for kvq-host's ports and probe: the COMn
 // entries among the DOS device names. Host side only: nothing in a plug-in
 // calls these, so their imports never reach the DLLs.
-#include "platform/platform.h"
+#include "platform/host.h"
 
 #include <windows.h>
 

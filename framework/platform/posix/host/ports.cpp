@@ -2,7 +2,7 @@
 // names that serialOpen maps to /dev/ttyS(n-1) or to a KVQ_PORT_COMn
 // override, then USB and ACM adapters by their paths. Nothing here is used by
 // a plug-in.
-#include "platform/platform.h"
+#include "platform/host.h"
 
 #include <algorithm>
 #include <cerrno>
