@@ -71,13 +71,12 @@ struct SerialPortInfo {
 // COM ports in number order, then the rest by name; at most `max` are written,
 // and the number found is returned.
 KVQ_PLATFORM_API int listSerialPorts(SerialPortInfo* ports, int max);
+// What the tools tell of a port (serialOpen's result says why an open failed).
 enum SerialPortState : int {
     kPortFree = 0,   // can be opened now
     kPortHeld = 1,   // another program has it open
     kPortAbsent = 2, // no device, or one that cannot be used
 };
-// Why the last serialOpen of the calling thread failed: kPortHeld or kPortAbsent.
-KVQ_PLATFORM_API int serialOpenFailure();
 
 // ---------------------------------------------------------------- monotonic clock
 // A monotonic clock in microseconds from an arbitrary start, never set back or

@@ -65,10 +65,19 @@ struct SerialOpenOptions {
     bool nullDacl = false;    // NT family: a present but null DACL
 };
 
-// Exclusive open for overlapped use; null when the device cannot be opened.
-// Names follow the Windows convention ("com1", "COM3"); natively COMn maps to
-// /dev/ttyS(n-1) unless the environment variable KVQ_PORT_COMn names another device.
-KVQ_PLATFORM_API Handle serialOpen(const char* name, const SerialOpenOptions* options);
+// What an open came to.
+enum SerialOpenResult : int {
+    kOpenDone = 0,   // the device is open
+    kOpenAbsent = 1, // no such device, or one that cannot be used
+    kOpenHeld = 2,   // another program, or another open in this one, has the device
+    kOpenFailed = 3, // any other failure: no rights to it, no resources left
+};
+// Exclusive open for overlapped use; null when the device cannot be opened,
+// and then *result (when given) says why. Names follow the Windows convention
+// ("com1", "COM3"); natively COMn maps to /dev/ttyS(n-1) unless the
+// environment variable KVQ_PORT_COMn names another device.
+KVQ_PLATFORM_API Handle serialOpen(const char* name, const SerialOpenOptions* options,
+                                   SerialOpenResult* result = nullptr);
 // Closing wakes a thread waiting in serialWaitEvent on the same device.
 KVQ_PLATFORM_API void serialClose(Handle port);
 KVQ_PLATFORM_API bool serialSetMask(Handle port, uint32_t mask);

@@ -102,9 +102,30 @@ struct WaitRecord {
     bool abandoned;
 };
 
+// Why CreateFileA refused a device.
+SerialOpenResult openFailure(DWORD error) {
+    switch (error) {
+    case ERROR_ACCESS_DENIED: // held by another program
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+    case ERROR_LOCK_VIOLATION: // Wine, for a device its server finds busy (EBUSY)
+        return kOpenHeld;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_UNIT:
+    case ERROR_NOT_READY:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_GEN_FAILURE:
+        return kOpenAbsent;
+    default:
+        return kOpenFailed;
+    }
+}
+
 } // namespace
 
-Handle serialOpen(const char* name, const SerialOpenOptions* options) {
+Handle serialOpen(const char* name, const SerialOpenOptions* options, SerialOpenResult* result) {
     SECURITY_ATTRIBUTES attributes;
     SECURITY_DESCRIPTOR descriptor;
     SECURITY_ATTRIBUTES* security = nullptr;
@@ -122,6 +143,7 @@ Handle serialOpen(const char* name, const SerialOpenOptions* options) {
     }
     HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, security, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
+    if (result) *result = port == INVALID_HANDLE_VALUE ? openFailure(GetLastError()) : kOpenDone;
     return port == INVALID_HANDLE_VALUE ? nullptr : port;
 }
 

@@ -107,10 +107,4 @@ int listSerialPorts(SerialPortInfo* ports, int max) {
     return static_cast<int>(found.size());
 }
 
-// serialOpen leaves errno as the step that refused the device set it: the
-// terminal's exclusive mode (EBUSY) or another program's lock (EWOULDBLOCK).
-int serialOpenFailure() {
-    return errno == EBUSY || errno == EWOULDBLOCK || errno == EAGAIN ? kPortHeld : kPortAbsent;
-}
-
 } // namespace plat

@@ -59,16 +59,4 @@ int listSerialPorts(SerialPortInfo* ports, int max) {
     return static_cast<int>(found.size());
 }
 
-int serialOpenFailure() {
-    switch (GetLastError()) {
-    case ERROR_ACCESS_DENIED: // held by another program
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_BUSY:
-    case ERROR_LOCK_VIOLATION: // Wine, for a device its server finds busy (EBUSY)
-        return kPortHeld;
-    default:
-        return kPortAbsent;
-    }
-}
-
 } // namespace plat
