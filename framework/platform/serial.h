@@ -98,13 +98,13 @@ enum SerialTransfer : int {
 // it never writes into `buffer` afterwards. A request that the device would not
 // even let go of when cancelled is abandoned to a private buffer and counts as
 // a failed device.
-KVQ_PLATFORM_API int serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs,
-                                uint32_t* transferred = nullptr);
+KVQ_PLATFORM_API SerialTransfer serialRead(Handle port, void* buffer, uint32_t count,
+                                           uint32_t timeoutMs, uint32_t* transferred = nullptr);
 // Writes `count` bytes and waits for completion, at most `timeoutMs` (the
 // device's own write timeouts normally end it first); a write that does not
 // complete in that time counts as a failed device.
-KVQ_PLATFORM_API int serialWrite(Handle port, const void* buffer, uint32_t count,
-                                 uint32_t timeoutMs);
+KVQ_PLATFORM_API SerialTransfer serialWrite(Handle port, const void* buffer, uint32_t count,
+                                            uint32_t timeoutMs);
 
 // The watcher's wait object (one per watch loop); null on failure.
 KVQ_PLATFORM_API Handle createWaitObject();
@@ -122,7 +122,7 @@ enum SerialWaitResult : int {
 };
 // Waits for one of the masked events (received data, ring). Setting the mask
 // meanwhile completes the wait (kWaitCompleted, *mask 0), as on Windows.
-KVQ_PLATFORM_API int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask);
+KVQ_PLATFORM_API SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask);
 // Bytes received and not yet read; -1 on failure.
 KVQ_PLATFORM_API int serialQueuedInput(Handle port);
 // The four modem status flags (kModemCts ... kModemRlsd); false on failure.

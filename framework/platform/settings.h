@@ -26,7 +26,7 @@ enum SettingState : int {
 // key names in any case, ";" comment lines. On Windows GetPrivateProfileStringA
 // reads it; natively a reader of the same format. A value longer than `size`
 // is cut.
-KVQ_PLATFORM_API int readSetting(const char* file, const char* section, const char* key,
-                                 char* value, size_t size);
+KVQ_PLATFORM_API SettingState readSetting(const char* file, const char* section, const char* key,
+                                          char* value, size_t size);
 
 } // namespace plat

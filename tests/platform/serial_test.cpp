@@ -262,7 +262,7 @@ struct Watcher {
         thread = std::thread([this] {
             while (running) {
                 uint32_t mask = 0;
-                int r = plat::serialWaitEvent(port, wait, &mask);
+                plat::SerialWaitResult r = plat::serialWaitEvent(port, wait, &mask);
                 last = r;
                 if (r != plat::kWaitFailed && (mask & plat::kEvRxChar)) ++reported;
                 ++passes;

@@ -495,8 +495,8 @@ bool serialEscape(Handle port, uint32_t function) {
     }
 }
 
-int serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs,
-               uint32_t* transferred) {
+SerialTransfer serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs,
+                          uint32_t* transferred) {
     if (transferred) *transferred = 0;
     std::shared_ptr<Device> device = devices().find(port);
     if (!device || (!buffer && count)) return kTransferFailed;
@@ -569,7 +569,7 @@ int serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs,
     return kTransferDone;
 }
 
-int serialWrite(Handle port, const void* buffer, uint32_t count, uint32_t timeoutMs) {
+SerialTransfer serialWrite(Handle port, const void* buffer, uint32_t count, uint32_t timeoutMs) {
     std::shared_ptr<Device> device = devices().find(port);
     if (!device || (!buffer && count)) return kTransferFailed;
     if (count == 0) return kTransferDone;
@@ -632,7 +632,7 @@ void stopWaiting(Handle waitObject) {
     (void)ignored;
 }
 
-int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
+SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
     if (!mask) return kWaitFailed;
     *mask = 0;
     std::shared_ptr<WaitRecord> wait = waitObjects().find(waitObject);
@@ -674,7 +674,7 @@ int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
         return kWaitFailed;
     }
 
-    int result = kWaitFailed;
+    SerialWaitResult result = kWaitFailed;
     bool first = true;
     Waiting waiting(*device);
     for (;;) {

@@ -60,8 +60,8 @@ bool cancelAndSettle(HANDLE port, HANDLE event) {
 }
 
 // ReadFile or WriteFile, waiting at most `timeoutMs`; the transferred count in *done.
-int transfer(HANDLE port, void* buffer, uint32_t count, bool reading, DWORD timeoutMs,
-             uint32_t* done) {
+SerialTransfer transfer(HANDLE port, void* buffer, uint32_t count, bool reading, DWORD timeoutMs,
+                        uint32_t* done) {
     if (done) *done = 0;
     if (!port) return kTransferFailed;
     Request* request = newRequest(count);
@@ -69,7 +69,7 @@ int transfer(HANDLE port, void* buffer, uint32_t count, bool reading, DWORD time
     if (!reading && count > 0) std::memcpy(request->data, buffer, count);
     BOOL started = reading ? ReadFile(port, request->data, count, nullptr, &request->overlapped)
                            : WriteFile(port, request->data, count, nullptr, &request->overlapped);
-    int result = kTransferFailed;
+    SerialTransfer result = kTransferFailed;
     bool abandoned = false;
     DWORD transferred = 0;
     if (started || GetLastError() == ERROR_IO_PENDING) {
@@ -185,12 +185,12 @@ bool serialEscape(Handle port, uint32_t function) {
     return port && EscapeCommFunction(port, function) != 0;
 }
 
-int serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs,
-               uint32_t* transferred) {
+SerialTransfer serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs,
+                          uint32_t* transferred) {
     return transfer(port, buffer, count, true, timeoutMs, transferred);
 }
 
-int serialWrite(Handle port, const void* buffer, uint32_t count, uint32_t timeoutMs) {
+SerialTransfer serialWrite(Handle port, const void* buffer, uint32_t count, uint32_t timeoutMs) {
     return transfer(port, const_cast<void*>(buffer), count, false, timeoutMs, nullptr);
 }
 
@@ -223,7 +223,7 @@ void stopWaiting(Handle waitObject) {
     if (wait) SetEvent(wait->stopEvent);
 }
 
-int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
+SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
     auto* wait = static_cast<WaitRecord*>(waitObject);
     if (!mask) return kWaitFailed;
     *mask = 0;

@@ -18,7 +18,8 @@ bool modulePath(Instance instance, const void*, char* path, size_t size) {
     return true;
 }
 
-int readSetting(const char* file, const char* section, const char* key, char* value, size_t size) {
+SettingState readSetting(const char* file, const char* section, const char* key, char* value,
+                         size_t size) {
     if (value != nullptr && size > 0) value[0] = '\0';
     if (file == nullptr || section == nullptr || key == nullptr || value == nullptr || size == 0)
         return kSettingAbsent;
