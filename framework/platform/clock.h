@@ -7,10 +7,15 @@
 
 #include "platform/seam.h"
 
+#include <ctime>
+
 namespace plat {
 
 KVQ_PLATFORM_API void sleep(uint32_t milliseconds);
 KVQ_PLATFORM_API uint32_t tickCount(); // milliseconds, wraps at 2^32
+// The wall clock's local time now, in the system's time zone; all zeros when
+// the system cannot tell it. Any thread.
+KVQ_PLATFORM_API std::tm localTime();
 
 // Windows rounds sleeps and timers up to its tick (about 15.6 ms) unless the
 // process asks for a finer one: between these two calls, sleep(1) sleeps about

@@ -21,6 +21,11 @@
 namespace plat {
 
 // ---------------------------------------------------------------- library
+// What goes before `path` so that the loader takes the file from the current
+// folder: by a bare file name it would search its own list of places (and
+// might find another file of that name). ".\" on Windows or "./" natively for
+// a bare name; "" for a path that names a folder.
+KVQ_PLATFORM_API const char* libraryPathPrefix(const char* path);
 // A plug-in library by its path; null on failure, with the system's reason in
 // `error`.
 KVQ_PLATFORM_API void* loadLibrary(const char* path, char* error, size_t errorSize);
@@ -98,5 +103,10 @@ struct MonotonicClock {
 // ---------------------------------------------------------------- input
 // True once standard input has reached its end (a closed pipe or file); never waits.
 KVQ_PLATFORM_API bool inputEnded();
+// Reads what standard input has, at most `size` bytes, waiting until some
+// comes; the count, 0 at its end, -1 on failure. Bytes come as they stand: on
+// Windows \r\n is not turned into \n, nor is a Ctrl+Z byte an end. One
+// thread reads; a reader that never uses inputEnded.
+KVQ_PLATFORM_API int readInput(void* buffer, uint32_t size);
 
 } // namespace plat

@@ -90,4 +90,11 @@ uint32_t tickCount() {
                                  static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
+std::tm localTime() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
 } // namespace plat

@@ -29,6 +29,14 @@ uint32_t tickCount() {
     return GetTickCount();
 }
 
+// The C runtime's localtime keeps its result per thread.
+std::tm localTime() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (std::tm* t = std::localtime(&now)) local = *t;
+    return local;
+}
+
 namespace {
 
 using PeriodFunction = UINT(WINAPI*)(UINT);

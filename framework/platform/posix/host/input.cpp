@@ -1,10 +1,18 @@
 // Standard input of the host.
 #include "platform/host.h"
 
+#include <cerrno>
 #include <poll.h>
 #include <unistd.h>
 
 namespace plat {
+
+int readInput(void* buffer, uint32_t size) {
+    for (;;) {
+        ssize_t n = ::read(0, buffer, size);
+        if (n >= 0 || errno != EINTR) return static_cast<int>(n);
+    }
+}
 
 bool inputEnded() {
     pollfd p{0, POLLIN, 0};

@@ -7,6 +7,10 @@
 
 namespace plat {
 
+const char* libraryPathPrefix(const char* path) {
+    return path && std::strchr(path, '/') == nullptr ? "./" : "";
+}
+
 void* loadLibrary(const char* path, char* error, size_t errorSize) {
     if (error && errorSize) error[0] = '\0';
     if (!path) return nullptr;

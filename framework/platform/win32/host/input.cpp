@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 namespace plat {
 namespace {
 
@@ -21,6 +24,12 @@ DWORD WINAPI drainInput(void*) {
 }
 
 } // namespace
+
+int readInput(void* buffer, uint32_t size) {
+    // Lines end with \n or \r\n as they come; a Ctrl+Z byte is no end.
+    _setmode(0, _O_BINARY);
+    return _read(0, buffer, size);
+}
 
 bool inputEnded() {
     static bool watching = false;

@@ -7,6 +7,13 @@
 
 namespace plat {
 
+const char* libraryPathPrefix(const char* path) {
+    if (!path) return "";
+    for (const char* p = path; *p; ++p)
+        if (*p == '/' || *p == '\\' || *p == ':') return "";
+    return ".\\";
+}
+
 void* loadLibrary(const char* path, char* error, size_t errorSize) {
     if (error && errorSize) error[0] = '\0';
     if (!path) return nullptr;
