@@ -102,7 +102,8 @@ void ask(plat::Handle port, uint32_t waitMs, Finding& f) {
         if (left <= 0) break;
         uint8_t byte = 0;
         uint32_t got = 0;
-        plat::SerialTransfer r = plat::serialRead(port, &byte, 1, static_cast<uint32_t>(left), &got);
+        plat::SerialTransfer r =
+            plat::serialRead(port, &byte, 1, static_cast<uint32_t>(left), &got);
         if (r == plat::kTransferFailed) break;
         if (r != plat::kTransferDone || got == 0) continue;
         if (f.bytes.size() == leading && (byte == kPoll || isClockRequest(byte))) ++leading;
