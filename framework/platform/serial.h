@@ -1,9 +1,9 @@
 // Serial devices, opened for overlapped use as on Windows.
 //
-// A device is opened, set up and closed on one thread; one watcher thread may
-// wait for its events meanwhile, and reads and writes may come from a third.
-// stopWaiting and serialClose may be called from any thread. Set-up calls
-// return false on failure; reads, writes and waits return what they came to.
+// A device is opened, set up and closed by its owner's thread; one watcher
+// thread may wait for its events meanwhile, and reads and writes may come
+// from either. stopWaiting may be called from any thread. Set-up calls return
+// false on failure; opens, reads, writes and waits say what they came to.
 #pragma once
 
 #include "platform/seam.h"

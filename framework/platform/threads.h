@@ -1,8 +1,8 @@
 // Worker threads and mutexes.
 //
-// Any thread may call these. A handle is used by one owner at a time: the
-// thread that created a worker or a mutex closes it. Creation returns null
-// on failure; the other calls do nothing for a null handle.
+// Any thread may call these; a handle is valid until it is closed, and no
+// thread may use it after that. Creation returns null on failure; the other
+// calls do nothing (waitThread returns false) for a null handle.
 #pragma once
 
 #include "platform/seam.h"
