@@ -12,7 +12,7 @@
 #include "entry/entryCodes.h"
 #include "fixtures/modemlines/modemLines.h"
 #include "lib/plugin.h"
-#include "platform/platform.h"
+#include "platform/host.h"
 #include "tools/childProcess.h"
 
 #include <algorithm>

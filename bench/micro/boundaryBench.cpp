@@ -4,7 +4,7 @@
 //   - KV-X10 build, the host entry answering at once.
 #include "lib/plugin.h"
 #include "microBench.h"
-#include "platform/platform.h"
+#include "platform/host.h"
 
 #include "entry/vExtension.h"
 

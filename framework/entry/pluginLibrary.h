@@ -7,7 +7,7 @@
 #pragma once
 
 #include "entry/entry.h"
-#include "platform/platform.h"
+#include "platform/module.h"
 
 #include <new>
 

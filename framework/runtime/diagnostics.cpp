@@ -1,6 +1,6 @@
 #include "runtime/diagnostics.h"
 
-#include "platform/platform.h"
+#include "platform/module.h"
 
 #include <cstdarg>
 #include <cstdio>

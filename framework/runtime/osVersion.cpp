@@ -1,6 +1,6 @@
 #include "runtime/osVersion.h"
 
-#include "platform/platform.h"
+#include "platform/module.h"
 #include "runtime/diagnostics.h"
 
 #include <cstring>

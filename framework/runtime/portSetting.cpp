@@ -1,7 +1,7 @@
 #include "runtime/portSetting.h"
 
 #include "entry/library.h"
-#include "platform/platform.h"
+#include "platform/settings.h"
 
 #include <cstdio>
 #include <cstring>
@@ -48,7 +48,7 @@ bool settingsFileOf(const char* module, char* file, size_t size) {
 
 PortSetting portSettingFrom(const char* file, const char* defaultName) {
     char value[64];
-    int state = plat::readSetting(file, "Port", "Name", value, sizeof value);
+    plat::SettingState state = plat::readSetting(file, "Port", "Name", value, sizeof value);
     if (state == plat::kSettingAbsent) return defaultPort(defaultName, false);
     int number = state == plat::kSettingRead ? comPortNumber(value) : 0;
     if (number == 0) return defaultPort(defaultName, true);

@@ -2,6 +2,7 @@
 
 #include "entry/hostRequests.h"
 #include "entry/library.h"
+#include "platform/windows.h"
 #include "runtime/osVersion.h"
 
 vMessageWnd::vMessageWnd(const char* className_, vMessageWnd* owner)

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "base/vString.h"
-#include "platform/platform.h"
+#include "platform/windows.h"
 
 class vMessageWnd : public vString {
 public:

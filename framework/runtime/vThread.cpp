@@ -1,4 +1,5 @@
 #include "runtime/vThread.h"
+#include "platform/threads.h"
 
 vThread::vThread(int32_t autoDelete) : autoDelete(autoDelete) {}
 

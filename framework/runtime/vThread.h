@@ -7,7 +7,7 @@
 // thread; it is held only for the few instructions that touch that state.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/threads.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,4 +1,6 @@
 #include "runtime/vTimer.h"
+#include "platform/clock.h"
+#include "platform/windows.h"
 
 namespace {
 // The module-wide timer service; null while no timer exists.

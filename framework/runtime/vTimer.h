@@ -4,6 +4,7 @@
 // timer's address is its system timer id.
 #pragma once
 
+#include "platform/seam.h"
 #include "runtime/vMessageWnd.h"
 #include "tree/vList.h"
 

@@ -1,4 +1,7 @@
 #include "serial/vSerialPort.h"
+#include "platform/clock.h"
+#include "platform/serial.h"
+#include "platform/threads.h"
 
 #include <cstring>
 
@@ -147,7 +150,7 @@ int32_t vSerialPort::read(void* buffer, uint32_t count, uint32_t* received) {
     plat::Handle handle = portHandle.load();
     // A failed device is not waited for again: its next read fails as well.
     if (handle == nullptr || hasFailed()) return 0;
-    int result = plat::serialRead(handle, buffer, count, kReadLimitMs, received);
+    plat::SerialTransfer result = plat::serialRead(handle, buffer, count, kReadLimitMs, received);
     if (result == plat::kTransferFailed) failure.store(1);
     return result == plat::kTransferDone ? 1 : 0;
 }
@@ -156,7 +159,7 @@ int32_t vSerialPort::write(const void* buffer, uint32_t count) {
     plat::Handle handle = portHandle.load();
     if (handle == nullptr || hasFailed()) return 0;
     const uint32_t limit = kDeviceTimeoutMs + kDeviceTimeoutMs * count + kWriteSlackMs;
-    int result = plat::serialWrite(handle, buffer, count, limit);
+    plat::SerialTransfer result = plat::serialWrite(handle, buffer, count, limit);
     if (result == plat::kTransferFailed) failure.store(1);
     return result == plat::kTransferDone ? 1 : 0;
 }
@@ -179,7 +182,7 @@ uint32_t vSerialPort::run() {
     if (wait == nullptr) return 0;
     while (isRunning()) {
         uint32_t mask = 0;
-        int result = plat::serialWaitEvent(device, wait, &mask);
+        plat::SerialWaitResult result = plat::serialWaitEvent(device, wait, &mask);
         if (result == plat::kWaitStopped) break;
         if (result == plat::kWaitFailed && isRunning()) {
             // The device failed (pulled out, say): the host's thread closes it.

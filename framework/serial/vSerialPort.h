@@ -9,7 +9,8 @@
 // absent or failed (a USB adapter pulled out and plugged back in).
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "platform/serial.h"
 #include "runtime/vThread.h"
 #include "runtime/vTimer.h"
 

@@ -8,7 +8,9 @@
 #include "fixtures/modemlines/modemLines.h"
 #include "fixtures/simulator.h"
 #include "fixtures/waitUntil.h"
+#include "platform/host.h"
 #include "platform/posix/testing.h"
+#include "platform/serial.h"
 
 #include <gtest/gtest.h>
 

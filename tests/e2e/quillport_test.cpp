@@ -4,7 +4,9 @@
 #include "fixtures/loadedPlugin.h"
 #include "fixtures/modemlines/modemLines.h"
 #include "fixtures/waitUntil.h"
+#include "platform/host.h"
 #include "platform/posix/testing.h"
+#include "platform/windows.h"
 
 #include <gtest/gtest.h>
 

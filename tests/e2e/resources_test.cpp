@@ -6,7 +6,10 @@
 #include "fixtures/hostRun.h"
 #include "fixtures/loadedPlugin.h"
 #include "fixtures/simulator.h"
+#include "platform/clock.h"
+#include "platform/host.h"
 #include "platform/posix/testing.h"
+#include "platform/windows.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
 // Serial devices of the POSIX platform, on a pseudo-terminal that stands in for COM7.
 #include "fixtures/waitUntil.h"
-#include "platform/platform.h"
+#include "platform/clock.h"
 #include "platform/posix/testing.h"
+#include "platform/serial.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <thread>
 #include <time.h>
@@ -107,10 +109,18 @@ protected:
 };
 
 TEST_F(PlatformSerial, OpensExclusivelyByWindowsNameAndReopensAfterClose) {
-    port = plat::serialOpen("COM7", nullptr);
+    plat::SerialOpenResult result = plat::kOpenFailed;
+    // Another program's lock: held, and the device is not taken.
+    ASSERT_EQ(flock(observer, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(plat::serialOpen("COM7", nullptr, &result), nullptr);
+    EXPECT_EQ(result, plat::kOpenHeld);
+    ASSERT_EQ(flock(observer, LOCK_UN), 0);
+    port = plat::serialOpen("COM7", nullptr, &result);
     ASSERT_NE(port, nullptr);
+    EXPECT_EQ(result, plat::kOpenDone);
     EXPECT_EQ(plat::testing::openSerialDevices(), devicesBefore + 1);
-    EXPECT_EQ(plat::serialOpen("com7", nullptr), nullptr); // already open
+    EXPECT_EQ(plat::serialOpen("com7", nullptr, &result), nullptr); // already open
+    EXPECT_EQ(result, plat::kOpenHeld);
     EXPECT_EQ(plat::serialOpen("cOm7", nullptr), nullptr);
 
     plat::serialClose(port);
@@ -128,11 +138,16 @@ TEST_F(PlatformSerial, OpensExclusivelyByWindowsNameAndReopensAfterClose) {
     EXPECT_TRUE(plat::serialSetMask(again, plat::kEvRxChar));
     port = again;
 
-    for (const char* name : {"COM0", "COM07", "COM7x", "LPT1", "com", "", "/dev/null"})
-        EXPECT_EQ(plat::serialOpen(name, nullptr), nullptr) << name;
+    for (const char* name : {"COM0", "COM07", "COM7x", "LPT1", "com", "", "/dev/null"}) {
+        result = plat::kOpenHeld;
+        EXPECT_EQ(plat::serialOpen(name, nullptr, &result), nullptr) << name;
+        EXPECT_EQ(result, plat::kOpenAbsent) << name;
+    }
     EXPECT_EQ(plat::serialOpen(nullptr, nullptr), nullptr);
     ASSERT_EQ(setenv("KVQ_PORT_COM9", "/nonexistent/tty", 1), 0);
-    EXPECT_EQ(plat::serialOpen("COM9", nullptr), nullptr);
+    result = plat::kOpenHeld; // a reason left from before must not survive
+    EXPECT_EQ(plat::serialOpen("COM9", nullptr, &result), nullptr);
+    EXPECT_EQ(result, plat::kOpenAbsent);
     unsetenv("KVQ_PORT_COM9");
 }
 
@@ -247,7 +262,7 @@ struct Watcher {
         thread = std::thread([this] {
             while (running) {
                 uint32_t mask = 0;
-                int r = plat::serialWaitEvent(port, wait, &mask);
+                plat::SerialWaitResult r = plat::serialWaitEvent(port, wait, &mask);
                 last = r;
                 if (r != plat::kWaitFailed && (mask & plat::kEvRxChar)) ++reported;
                 ++passes;

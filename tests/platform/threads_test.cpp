@@ -1,7 +1,8 @@
 // Worker threads and mutexes of the POSIX platform.
 #include "fixtures/waitUntil.h"
-#include "platform/platform.h"
+#include "platform/clock.h"
 #include "platform/posix/testing.h"
+#include "platform/threads.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,8 @@
 // Windows, posted messages, timers and the version report of the POSIX platform.
-#include "platform/platform.h"
+#include "platform/host.h"
+#include "platform/module.h"
 #include "platform/posix/testing.h"
+#include "platform/windows.h"
 
 #include <gtest/gtest.h>
 

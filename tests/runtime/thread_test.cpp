@@ -1,7 +1,9 @@
 // vThread's start and stop protocol against the real platform threads.
 #include "runtime/vThread.h"
 
+#include "platform/clock.h"
 #include "platform/posix/testing.h"
+#include "platform/threads.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,9 @@
 #include "fixtures/loadedPlugin.h"
 
 #include "entry/library.h"
+#include "platform/host.h"
 #include "platform/posix/testing.h"
+#include "platform/windows.h"
 #include "runtime/osVersion.h"
 #include "runtime/vMessageWnd.h"
 #include "runtime/vTimer.h"

@@ -2,7 +2,10 @@
 // device on the master side and pumps the host's message loop for the timer.
 #include "entry/library.h"
 #include "fixtures/heapAccount.h"
+#include "platform/clock.h"
+#include "platform/host.h"
 #include "platform/posix/testing.h"
+#include "platform/serial.h"
 #include "serial/vSerialPort.h"
 
 #include <gtest/gtest.h>

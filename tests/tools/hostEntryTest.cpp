@@ -1,7 +1,7 @@
 // The host library's recording host entry, fed records directly: answers,
 // copies of records and texts, routing by context word, host observers.
 #include "lib/plugin.h"
-#include "platform/platform.h"
+#include "platform/windows.h"
 
 #include <gtest/gtest.h>
 

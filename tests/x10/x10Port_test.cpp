@@ -1,6 +1,7 @@
 // vX10Port against a scripted controller on a pseudo-terminal: the bytes of
 // every command, the frame handshake and its retries, polls and clock requests
 // inside a frame and on their own.
+#include "platform/host.h"
 #include "platform/posix/testing.h"
 #include "x10/x10TestSupport.h"
 

@@ -1,6 +1,7 @@
 // vX10Port against cm11a-sim, the controller simulator, as the plug-in meets it
 // in the demo: every module switched, a report of power-line traffic, a clock
 // request and a wrong checksum.
+#include "platform/host.h"
 #include "tools/childProcess.h"
 #include "x10/x10TestSupport.h"
 

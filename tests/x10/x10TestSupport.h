@@ -5,6 +5,7 @@
 
 #include "descriptors/vButtonNode.h"
 #include "entry/library.h"
+#include "platform/host.h"
 #include "protocol/vX10Port.h"
 #include "protocol/x10Codes.h"
 #include "protocol/x10Events.h"

@@ -1,10 +1,9 @@
-// Sleep, the fine-timer requests, pacers, debug output and the monotonic clocks.
-#include "platform/platform.h"
+// Sleeps, the tick count, the fine-timer requests and pacers.
+#include "platform/clock.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/testing.h"
 
 #include <atomic>
-#include <mutex>
 
 #include <cerrno>
 #include <ctime>
@@ -36,12 +35,6 @@ void sleep(uint32_t milliseconds) {
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
 }
 
-int64_t monotonicMicroseconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
-
 // The system's sleeps are fine already; the requests are only counted.
 namespace {
 std::atomic<int> fineTimerCount{0};
@@ -66,8 +59,6 @@ std::atomic<bool> highResolutionTimers{true};
 struct Pacer {
     PaceKind kind;
 };
-std::mutex listenerLock;
-DebugListener debugListener = nullptr;
 } // namespace
 
 void testing::offerHighResolutionTimers(bool offer) {
@@ -92,21 +83,18 @@ void closePacer(Handle handle) {
     delete pacer;
 }
 
-void debugOutput(const char* text) {
-    std::lock_guard<std::mutex> hold(listenerLock);
-    if (debugListener != nullptr) debugListener(text);
-}
-
-void listenDebugOutput(DebugListener listener) {
-    std::lock_guard<std::mutex> hold(listenerLock);
-    debugListener = listener;
-}
-
 uint32_t tickCount() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
                                  static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+}
+
+std::tm localTime() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
 }
 
 } // namespace plat

@@ -1,4 +1,5 @@
-// Handle tables of the POSIX platform library.
+// Handle tables of the POSIX platform library, and the few calls its files
+// share among themselves.
 //
 // A Handle given out for a thread, mutex, serial device or wait object is not
 // an address but a number: a kind tag, a slot index and the slot's generation.
@@ -8,7 +9,7 @@
 // never reaches freed memory or a reused file descriptor.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/seam.h"
 
 #include <cstdint>
 #include <deque>
@@ -21,6 +22,10 @@ namespace detail {
 
 // The wait cap of testing::capWaits: `milliseconds`, or less while a cap is set.
 uint32_t cappedWait(uint32_t milliseconds);
+// The message loop of windows.cpp, which the host's pumpMessages runs.
+int pumpMessages(uint32_t timeoutMs);
+// The one listener of debugOutput (module.cpp); null for none.
+void listenDebugOutput(void (*listener)(const char* text));
 
 enum class HandleKind : uint32_t { thread = 1, mutex = 2, serial = 3, waitObject = 4 };
 

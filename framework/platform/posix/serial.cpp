@@ -20,7 +20,7 @@
 // the device itself up at once (its descriptor number stays reserved, pointing
 // at /dev/null, until the last user lets go), so the port can be reopened
 // straight away and a descriptor is never reused under a waiting thread.
-#include "platform/platform.h"
+#include "platform/serial.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/testing.h"
 
@@ -163,6 +163,25 @@ std::string devicePath(const char* name) {
     return "/dev/ttyS" + std::to_string(number - 1);
 }
 
+// Why the system refused a device: the terminal's exclusive mode (EBUSY) or
+// another program's lock (EWOULDBLOCK) hold it; a missing node, or one with
+// no device behind it, is absent.
+SerialOpenResult openFailure(int error) {
+    switch (error) {
+    case EBUSY:
+    case EWOULDBLOCK:
+        return kOpenHeld;
+    case ENOENT:
+    case ENOTDIR:
+    case ENXIO:
+    case ENODEV:
+    case EIO:
+        return kOpenAbsent;
+    default:
+        return kOpenFailed;
+    }
+}
+
 int64_t msUntil(Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return std::max<int64_t>(0, left.count() + 1);
@@ -286,25 +305,40 @@ void makeRaw(int fd) {
 
 } // namespace
 
-Handle serialOpen(const char* name, const SerialOpenOptions* options) {
+Handle serialOpen(const char* name, const SerialOpenOptions* options, SerialOpenResult* result) {
+    SerialOpenResult ignored;
+    SerialOpenResult& outcome = result ? *result : ignored;
+    outcome = kOpenAbsent;
     std::string path = devicePath(name);
     if (path.empty()) return nullptr;
 
     std::lock_guard<std::mutex> guard(openLock());
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || openDevices().count(identityOf(st))) return nullptr;
+    if (::stat(path.c_str(), &st) != 0) {
+        outcome = openFailure(errno);
+        return nullptr;
+    }
+    outcome = kOpenHeld; // as on Windows, a device open in this process is held
+    if (openDevices().count(identityOf(st))) return nullptr;
 
     int flags = O_RDWR | O_NOCTTY | O_NONBLOCK;
     if (!options || !options->inheritable) flags |= O_CLOEXEC;
     auto device = std::make_shared<Device>();
     device->fd = ::open(path.c_str(), flags);
-    if (device->fd < 0) return nullptr;
-    if (::fstat(device->fd, &st) != 0 || openDevices().count(identityOf(st))) return nullptr;
+    if (device->fd < 0 || ::fstat(device->fd, &st) != 0) {
+        outcome = openFailure(errno);
+        return nullptr;
+    }
+    if (openDevices().count(identityOf(st))) return nullptr;
     // Other processes: the terminal's exclusive mode, and an advisory lock that also
     // holds against privileged openers, who are not bound by exclusive mode.
-    if (flock(device->fd, LOCK_EX | LOCK_NB) != 0) return nullptr;
+    if (flock(device->fd, LOCK_EX | LOCK_NB) != 0) {
+        outcome = openFailure(errno);
+        return nullptr;
+    }
     ioctl(device->fd, TIOCEXCL);
     makeRaw(device->fd);
+    outcome = kOpenFailed; // from here on only resources can run out
     device->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (device->wakeFd < 0) return nullptr;
     device->maskFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -312,7 +346,9 @@ Handle serialOpen(const char* name, const SerialOpenOptions* options) {
     device->identity = identityOf(st);
 
     Handle handle = devices().add(device);
-    if (handle) openDevices().insert(device->identity);
+    if (!handle) return nullptr;
+    openDevices().insert(device->identity);
+    outcome = kOpenDone;
     return handle;
 }
 
@@ -459,8 +495,8 @@ bool serialEscape(Handle port, uint32_t function) {
     }
 }
 
-int serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs,
-               uint32_t* transferred) {
+SerialTransfer serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs,
+                          uint32_t* transferred) {
     if (transferred) *transferred = 0;
     std::shared_ptr<Device> device = devices().find(port);
     if (!device || (!buffer && count)) return kTransferFailed;
@@ -533,7 +569,7 @@ int serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs,
     return kTransferDone;
 }
 
-int serialWrite(Handle port, const void* buffer, uint32_t count, uint32_t timeoutMs) {
+SerialTransfer serialWrite(Handle port, const void* buffer, uint32_t count, uint32_t timeoutMs) {
     std::shared_ptr<Device> device = devices().find(port);
     if (!device || (!buffer && count)) return kTransferFailed;
     if (count == 0) return kTransferDone;
@@ -596,7 +632,7 @@ void stopWaiting(Handle waitObject) {
     (void)ignored;
 }
 
-int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
+SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
     if (!mask) return kWaitFailed;
     *mask = 0;
     std::shared_ptr<WaitRecord> wait = waitObjects().find(waitObject);
@@ -638,7 +674,7 @@ int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
         return kWaitFailed;
     }
 
-    int result = kWaitFailed;
+    SerialWaitResult result = kWaitFailed;
     bool first = true;
     Waiting waiting(*device);
     for (;;) {

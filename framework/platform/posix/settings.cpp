@@ -2,7 +2,7 @@
 // inside it, and a reader of the .ini format that Windows' profile functions
 // read (sections and keys in any case, ";" comments, blanks trimmed, a value
 // in quotes taken without them).
-#include "platform/platform.h"
+#include "platform/settings.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -65,7 +65,8 @@ bool modulePath(Instance, const void* addressInModule, char* path, size_t size) 
     return true;
 }
 
-int readSetting(const char* file, const char* section, const char* key, char* value, size_t size) {
+SettingState readSetting(const char* file, const char* section, const char* key, char* value,
+                         size_t size) {
     if (value != nullptr && size > 0) value[0] = '\0';
     if (file == nullptr || section == nullptr || key == nullptr || value == nullptr || size == 0)
         return kSettingAbsent;

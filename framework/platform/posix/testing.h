@@ -7,7 +7,7 @@
 // exist only in the native library; the Windows backend has no equivalent.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/seam.h"
 
 namespace plat {
 namespace testing {

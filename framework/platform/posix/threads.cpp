@@ -5,7 +5,7 @@
 // and how closeThread can let go of a worker that is still running: the record
 // lives until both the worker and the last handle are finished with it.
 // Mutexes are recursive for their owning thread, as the system's are.
-#include "platform/platform.h"
+#include "platform/threads.h"
 
 #include "platform/posix/handles.h"
 #include "platform/posix/testing.h"

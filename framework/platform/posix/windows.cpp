@@ -1,4 +1,5 @@
-// Invisible windows, posted messages and timers: the host's message loop.
+// Invisible windows, posted messages and timers, and the host's message loop
+// that runs them (host/messageLoop.cpp gives it to the host).
 //
 // Window classes are registered per (instance, name), names compared without
 // regard to case as the system does, and stay registered until unregistered,
@@ -11,10 +12,10 @@
 // message is posted or a timer falls due, then runs the window procedures
 // with no lock held, so a procedure may post, arm timers or create and destroy
 // windows itself.
-#include "platform/platform.h"
+#include "platform/windows.h"
 
+#include "platform/posix/handles.h"
 #include "platform/posix/testing.h"
-#include <cstring>
 
 #include <algorithm>
 #include <chrono>
@@ -91,9 +92,6 @@ struct MessageState {
     int refusedPosts = 0;
     bool failRegistration = false;
     bool failCreation = false;
-    bool versionOverridden = false;
-    uint32_t platformId = 0;
-    uint32_t major = 0;
 };
 
 MessageState& state() {
@@ -390,26 +388,7 @@ bool killTimer(Window window, uintptr_t id) {
     return s.timers.erase(TimerKey(key(window), id)) > 0;
 }
 
-bool getVersion(OsVersion* version) {
-    if (!version || version->size != sizeof(OsVersion)) return false;
-    std::memset(reinterpret_cast<char*>(version) + sizeof(version->size), 0,
-                sizeof(OsVersion) - sizeof(version->size));
-    // An NT-family system with message-only windows.
-    version->major = 6;
-    version->minor = 1;
-    version->build = 7601;
-    version->platformId = 2;
-    MessageState& s = state();
-    std::lock_guard<std::mutex> guard(s.lock);
-    if (s.versionOverridden) {
-        version->major = s.major;
-        version->minor = 0;
-        version->platformId = s.platformId;
-    }
-    return true;
-}
-
-int pumpMessages(uint32_t timeoutMs) {
+int detail::pumpMessages(uint32_t timeoutMs) {
     MessageState& s = state();
     Clock::time_point start = Clock::now();
     Clock::time_point deadline = timeoutMs == kInfinite
@@ -444,28 +423,16 @@ void failWindowCreation(bool fail) {
     state().failCreation = fail;
 }
 
-void overrideVersion(uint32_t platformId, uint32_t major) {
-    std::lock_guard<std::mutex> guard(state().lock);
-    state().versionOverridden = true;
-    state().platformId = platformId;
-    state().major = major;
-}
-
-void restoreVersion() {
-    std::lock_guard<std::mutex> guard(state().lock);
-    state().versionOverridden = false;
-}
-
 void resetSeams() {
     failThreadCreation(false);
     uncapWaits();
     failWaitObjectCreation(false);
     stubbornEventWaits(false);
     offerHighResolutionTimers(true);
+    restoreVersion();
     std::lock_guard<std::mutex> guard(state().lock);
     state().failRegistration = false;
     state().failCreation = false;
-    state().versionOverridden = false;
 }
 
 int liveWindows() {

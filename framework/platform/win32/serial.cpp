@@ -8,7 +8,7 @@
 // pending until the handle closes. Such a request is abandoned together with
 // its record, which stays allocated, so that its late completion writes into
 // memory nobody uses; the call then reports a failed device.
-#include "platform/platform.h"
+#include "platform/serial.h"
 
 #include <windows.h>
 
@@ -60,8 +60,8 @@ bool cancelAndSettle(HANDLE port, HANDLE event) {
 }
 
 // ReadFile or WriteFile, waiting at most `timeoutMs`; the transferred count in *done.
-int transfer(HANDLE port, void* buffer, uint32_t count, bool reading, DWORD timeoutMs,
-             uint32_t* done) {
+SerialTransfer transfer(HANDLE port, void* buffer, uint32_t count, bool reading, DWORD timeoutMs,
+                        uint32_t* done) {
     if (done) *done = 0;
     if (!port) return kTransferFailed;
     Request* request = newRequest(count);
@@ -69,7 +69,7 @@ int transfer(HANDLE port, void* buffer, uint32_t count, bool reading, DWORD time
     if (!reading && count > 0) std::memcpy(request->data, buffer, count);
     BOOL started = reading ? ReadFile(port, request->data, count, nullptr, &request->overlapped)
                            : WriteFile(port, request->data, count, nullptr, &request->overlapped);
-    int result = kTransferFailed;
+    SerialTransfer result = kTransferFailed;
     bool abandoned = false;
     DWORD transferred = 0;
     if (started || GetLastError() == ERROR_IO_PENDING) {
@@ -102,9 +102,30 @@ struct WaitRecord {
     bool abandoned;
 };
 
+// Why CreateFileA refused a device.
+SerialOpenResult openFailure(DWORD error) {
+    switch (error) {
+    case ERROR_ACCESS_DENIED: // held by another program
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+    case ERROR_LOCK_VIOLATION: // Wine, for a device its server finds busy (EBUSY)
+        return kOpenHeld;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_UNIT:
+    case ERROR_NOT_READY:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_GEN_FAILURE:
+        return kOpenAbsent;
+    default:
+        return kOpenFailed;
+    }
+}
+
 } // namespace
 
-Handle serialOpen(const char* name, const SerialOpenOptions* options) {
+Handle serialOpen(const char* name, const SerialOpenOptions* options, SerialOpenResult* result) {
     SECURITY_ATTRIBUTES attributes;
     SECURITY_DESCRIPTOR descriptor;
     SECURITY_ATTRIBUTES* security = nullptr;
@@ -122,6 +143,7 @@ Handle serialOpen(const char* name, const SerialOpenOptions* options) {
     }
     HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, security, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
+    if (result) *result = port == INVALID_HANDLE_VALUE ? openFailure(GetLastError()) : kOpenDone;
     return port == INVALID_HANDLE_VALUE ? nullptr : port;
 }
 
@@ -163,12 +185,12 @@ bool serialEscape(Handle port, uint32_t function) {
     return port && EscapeCommFunction(port, function) != 0;
 }
 
-int serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs,
-               uint32_t* transferred) {
+SerialTransfer serialRead(Handle port, void* buffer, uint32_t count, uint32_t timeoutMs,
+                          uint32_t* transferred) {
     return transfer(port, buffer, count, true, timeoutMs, transferred);
 }
 
-int serialWrite(Handle port, const void* buffer, uint32_t count, uint32_t timeoutMs) {
+SerialTransfer serialWrite(Handle port, const void* buffer, uint32_t count, uint32_t timeoutMs) {
     return transfer(port, const_cast<void*>(buffer), count, false, timeoutMs, nullptr);
 }
 
@@ -201,7 +223,7 @@ void stopWaiting(Handle waitObject) {
     if (wait) SetEvent(wait->stopEvent);
 }
 
-int serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
+SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
     auto* wait = static_cast<WaitRecord*>(waitObject);
     if (!mask) return kWaitFailed;
     *mask = 0;

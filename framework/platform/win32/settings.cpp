@@ -1,6 +1,6 @@
 // Settings files on Windows: the module's own file name, and one key of an
 // .ini file through the system's profile functions.
-#include "platform/platform.h"
+#include "platform/settings.h"
 
 #include <windows.h>
 
@@ -18,7 +18,8 @@ bool modulePath(Instance instance, const void*, char* path, size_t size) {
     return true;
 }
 
-int readSetting(const char* file, const char* section, const char* key, char* value, size_t size) {
+SettingState readSetting(const char* file, const char* section, const char* key, char* value,
+                         size_t size) {
     if (value != nullptr && size > 0) value[0] = '\0';
     if (file == nullptr || section == nullptr || key == nullptr || value == nullptr || size == 0)
         return kSettingAbsent;

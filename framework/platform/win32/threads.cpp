@@ -1,5 +1,5 @@
-// Worker threads, mutexes, sleep and the tick count on the Windows kernel.
-#include "platform/platform.h"
+// Worker threads and mutexes on the Windows kernel.
+#include "platform/threads.h"
 
 #include <windows.h>
 
@@ -45,14 +45,6 @@ void unlockMutex(Handle mutex) {
 
 void closeMutex(Handle mutex) {
     if (mutex) CloseHandle(mutex);
-}
-
-void sleep(uint32_t milliseconds) {
-    Sleep(milliseconds);
-}
-
-uint32_t tickCount() {
-    return GetTickCount();
 }
 
 } // namespace plat

@@ -1,6 +1,6 @@
-// Window classes, invisible windows, posted messages, timers, the version
-// report and the host's message loop on the Windows user-interface services.
-#include "platform/platform.h"
+// Window classes, invisible windows, posted messages and timers on the
+// Windows user-interface services.
+#include "platform/windows.h"
 
 #include <windows.h>
 
@@ -9,7 +9,6 @@
 namespace plat {
 
 static_assert(sizeof(WNDCLASSEXA) == 48, "WNDCLASSEXA layout");
-static_assert(sizeof(OSVERSIONINFOA) == sizeof(OsVersion), "OSVERSIONINFOA layout");
 
 void* createParamOf(intptr_t wmCreateLParam) {
     if (!wmCreateLParam) return nullptr;
@@ -85,32 +84,6 @@ bool setTimer(Window window, uintptr_t id, uint32_t milliseconds) {
 
 bool killTimer(Window window, uintptr_t id) {
     return KillTimer(static_cast<HWND>(window), id) != 0;
-}
-
-bool getVersion(OsVersion* version) {
-    if (!version) return false;
-    return GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(version)) != 0;
-}
-
-int pumpMessages(uint32_t timeoutMs) {
-    // A procedure that keeps posting to itself must not hold this call forever.
-    const int kBatchLimit = 10000;
-    const DWORD start = GetTickCount();
-    int dispatched = 0;
-    for (;;) {
-        MSG msg;
-        while (dispatched < kBatchLimit && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-            ++dispatched;
-        }
-        if (dispatched > 0) return dispatched;
-        DWORD elapsed = GetTickCount() - start;
-        if (timeoutMs != INFINITE && elapsed >= timeoutMs) return 0;
-        DWORD left = timeoutMs == INFINITE ? INFINITE : timeoutMs - elapsed;
-        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, left, QS_ALLINPUT) == WAIT_FAILED)
-            return 0;
-    }
 }
 
 } // namespace plat

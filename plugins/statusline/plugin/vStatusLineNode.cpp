@@ -1,6 +1,9 @@
 #include "plugin/vStatusLineNode.h"
 
 #include "entry/hostRequests.h"
+#include "platform/clock.h"
+#include "platform/serial.h"
+#include "platform/windows.h"
 #include "runtime/diagnostics.h"
 #include "runtime/osVersion.h"
 #include "runtime/portSetting.h"

@@ -10,6 +10,7 @@
 
 #include "descriptors/vButtonNode.h"
 #include "descriptors/vGroupNode.h"
+#include "platform/windows.h"
 #include "runtime/vMessageWnd.h"
 #include "runtime/vOutage.h"
 #include "runtime/vThread.h"

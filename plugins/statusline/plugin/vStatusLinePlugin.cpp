@@ -1,6 +1,7 @@
 #include "plugin/vStatusLinePlugin.h"
 
 #include "entry/pluginLibrary.h"
+#include "platform/threads.h"
 #include "tree/vNodeWatch.h"
 
 vStatusLinePlugin::vStatusLinePlugin() : vPlugin("Quillport") {}

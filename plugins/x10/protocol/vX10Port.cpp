@@ -2,6 +2,7 @@
 
 #include "descriptors/vButtonNode.h"
 #include "entry/hostRequests.h"
+#include "platform/clock.h"
 #include "protocol/x10Codes.h"
 #include "protocol/x10Events.h"
 
@@ -47,14 +48,7 @@ vX10Port::~vX10Port() {
 }
 
 std::tm vX10Port::systemLocalTime() {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-#if defined(_WIN32)
-    if (std::tm* t = std::localtime(&now)) local = *t;
-#else
-    localtime_r(&now, &local);
-#endif
-    return local;
+    return plat::localTime();
 }
 
 void vX10Port::setLocalTimeSource(LocalTimeSource source) {

@@ -1,40 +1,15 @@
 // Standard input read line by line on a thread of its own.
 #include "lineInput.h"
 
-#include <cerrno>
-
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "platform/host.h"
+#include "platform/threads.h"
+#include "platform/windows.h"
 
 namespace kvqhost {
 namespace {
 
 constexpr uint32_t kStackSize = 64 * 1024;
 constexpr size_t kLongestLine = 64 * 1024; // a longer line is cut there, not kept growing
-
-// Bytes from standard input; 0 at its end, -1 on failure.
-int readInput(char* buffer, unsigned size) {
-#if defined(_WIN32)
-    return _read(0, buffer, size);
-#else
-    return static_cast<int>(::read(0, buffer, size));
-#endif
-}
-
-class Hold {
-public:
-    explicit Hold(plat::Handle lock) : lock_(lock) { plat::lockMutex(lock_); }
-    Hold(const Hold&) = delete;
-    Hold& operator=(const Hold&) = delete;
-    ~Hold() { plat::unlockMutex(lock_); }
-
-private:
-    plat::Handle lock_;
-};
 
 } // namespace
 
@@ -46,9 +21,6 @@ LineInput& LineInput::instance() {
 }
 
 LineInput::LineInput() : lock_(plat::createMutex()) {
-#if defined(_WIN32)
-    _setmode(0, _O_BINARY); // lines end with \n or \r\n; a Ctrl+Z byte is no end
-#endif
     uint32_t id = 0;
     plat::Handle reader = plat::createThread(kStackSize, &LineInput::readAll, this, &id);
     if (reader)
@@ -62,8 +34,7 @@ uint32_t KVQ_CALLBACK LineInput::readAll(void* self) {
     std::string partial;
     char buffer[512];
     for (;;) {
-        int n = readInput(buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
+        int n = plat::readInput(buffer, sizeof buffer);
         if (n <= 0) break;
         for (int i = 0; i < n; ++i) {
             char c = buffer[i];
@@ -82,7 +53,7 @@ uint32_t KVQ_CALLBACK LineInput::readAll(void* self) {
 }
 
 void LineInput::push(std::string line, bool end) {
-    Hold hold(lock_);
+    plat::MutexGuard hold(lock_);
     if (end)
         ended_ = true;
     else
@@ -91,7 +62,7 @@ void LineInput::push(std::string line, bool end) {
 }
 
 bool LineInput::next(std::string& line) {
-    Hold hold(lock_);
+    plat::MutexGuard hold(lock_);
     if (lines_.empty()) return false;
     line = std::move(lines_.front());
     lines_.pop_front();
@@ -99,12 +70,12 @@ bool LineInput::next(std::string& line) {
 }
 
 bool LineInput::ended() {
-    Hold hold(lock_);
+    plat::MutexGuard hold(lock_);
     return ended_ && lines_.empty();
 }
 
 void LineInput::wake(plat::Window window) {
-    Hold hold(lock_);
+    plat::MutexGuard hold(lock_);
     wake_ = window;
     if (wake_ && (ended_ || !lines_.empty())) plat::postMessage(wake_, plat::kWmUser, 0, 0);
 }

@@ -2,11 +2,12 @@
 // thread never waits for it: `watch --commands` takes the lines between two
 // turns of the message loop. The thread is the platform's (the Windows tool
 // chain has no std::thread); it may stay blocked in a read until the process
-// ends, so what it touches is never freed, and it reads with the C runtime's
-// unbuffered read rather than through stdio, whose stream locks exit takes.
+// ends, so what it touches is never freed, and it reads through the platform
+// (plat::readInput, unbuffered) rather than through stdio, whose stream locks
+// exit takes.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/windows.h"
 
 #include <deque>
 #include <string>

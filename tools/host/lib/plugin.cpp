@@ -7,7 +7,8 @@
 #include "plugin.h"
 
 #include "entry/entryCodes.h"
-#include "platform/platform.h"
+#include "platform/host.h"
+#include "platform/threads.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,29 +22,10 @@ namespace {
 constexpr size_t kMaxText = 65536; // a text longer than this is cut: no runaway read
 constexpr uint32_t kFirstContext = 0x4B510001;
 
-// The platform's mutex: the Windows tool chain of the DLLs has no std::mutex.
-struct Lock {
-    plat::Handle handle = plat::createMutex();
-    Lock() = default;
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-    ~Lock() { plat::closeMutex(handle); }
-};
-class Guard {
-public:
-    explicit Guard(Lock& lock) : handle_(lock.handle) { plat::lockMutex(handle_); }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
-    ~Guard() { plat::unlockMutex(handle_); }
-
-private:
-    plat::Handle handle_;
-};
-
 // Routing of call-outs by context word, and the order of all calls. One lock
 // for everything the host entry touches; it is never held while a plug-in runs.
 struct Registry {
-    Lock lock;
+    plat::Mutex lock; // the Windows tool chain of the DLLs has no std::mutex
     std::map<uint32_t, Plugin*> byContext;
     uint32_t nextContext = kFirstContext;
     uint64_t sequence = 0;
@@ -85,7 +67,7 @@ extern "C" void kvqHostEntry(EntryMessage* message) {
     Handle destroy = 0;
     {
         Registry& r = registry();
-        Guard guard(r.lock);
+        plat::MutexGuard guard(r.lock);
         call.sequence = ++r.sequence;
         auto it = r.byContext.find(message->context);
         plugin = it == r.byContext.end() ? nullptr : it->second;
@@ -124,7 +106,7 @@ void recordDebugLine(const char* text) {
         line.pop_back();
     call.text = std::move(line);
     Registry& r = registry();
-    Guard guard(r.lock);
+    plat::MutexGuard guard(r.lock);
     if (r.byContext.empty()) return;
     Plugin* plugin = r.byContext.rbegin()->second;
     call.sequence = ++r.sequence;
@@ -135,14 +117,8 @@ void recordDebugLine(const char* text) {
 // ---------------------------------------------------------------- life
 
 std::unique_ptr<Plugin> Plugin::load(const std::string& path, std::string& error) {
-    std::string file = path;
-    // Without a folder the system's loader would search its own list of places
-    // (and might find another file of that name); the user means this folder.
-#if defined(_WIN32)
-    if (file.find_first_of("/\\:") == std::string::npos) file = ".\\" + file;
-#else
-    if (file.find('/') == std::string::npos) file = "./" + file;
-#endif
+    // Without a folder the user means this folder, not the loader's search.
+    std::string file = plat::libraryPathPrefix(path.c_str()) + path;
     if (std::FILE* f = std::fopen(file.c_str(), "rb")) {
         std::fclose(f);
     } else {
@@ -173,7 +149,7 @@ Plugin::Plugin(EntryFunction* entry, void* library, void* moduleInstance, std::s
     : library_(library), entry_(entry), module_(moduleInstance), path_(std::move(path)),
       loadedAt_(plat::MonotonicClock::now()) {
     Registry& r = registry();
-    Guard guard(r.lock);
+    plat::MutexGuard guard(r.lock);
     do {
         context_ = r.nextContext++;
     } while (context_ == 0 || r.byContext.count(context_));
@@ -190,19 +166,19 @@ Plugin::~Plugin() {
         unobserveAll();
     {
         Registry& r = registry();
-        Guard guard(r.lock);
+        plat::MutexGuard guard(r.lock);
         r.byContext.erase(context_);
     }
     if (library_) plat::freeLibrary(library_);
 }
 
 void Plugin::setHostTarget(Handle h) {
-    Guard guard(registry().lock);
+    plat::MutexGuard guard(registry().lock);
     hostTarget_ = h;
 }
 
 void Plugin::setHostSource(uint32_t s) {
-    Guard guard(registry().lock);
+    plat::MutexGuard guard(registry().lock);
     hostSource_ = s;
 }
 
@@ -258,11 +234,11 @@ Handle Plugin::observe(Handle node) {
     o->handle = toHandle(o);
     o->node = node;
     {
-        Guard guard(registry().lock);
+        plat::MutexGuard guard(registry().lock);
         observers_[o->handle] = std::move(observer);
     }
     Handle proxy = word(call(kCategoryObserver, kObserverCreate, node, {o->handle}));
-    Guard guard(registry().lock);
+    plat::MutexGuard guard(registry().lock);
     if (!proxy || hostHandleOfProxy_.count(proxy)) {
         // None, or a handle already in use: the plug-in gave nothing we can end.
         observers_.erase(o->handle);
@@ -277,14 +253,14 @@ bool Plugin::unobserve(Handle proxy) {
     if (!proxy) return false;
     Handle hostHandle = 0;
     {
-        Guard guard(registry().lock);
+        plat::MutexGuard guard(registry().lock);
         auto it = hostHandleOfProxy_.find(proxy);
         if (it == hostHandleOfProxy_.end()) return false;
         hostHandle = it->second;
         hostHandleOfProxy_.erase(it);
     }
     call(kCategoryObserver, kObserverDestroy, proxy);
-    Guard guard(registry().lock);
+    plat::MutexGuard guard(registry().lock);
     observers_.erase(hostHandle);
     return true;
 }
@@ -292,7 +268,7 @@ bool Plugin::unobserve(Handle proxy) {
 void Plugin::unobserveAll() {
     std::vector<Handle> proxies;
     {
-        Guard guard(registry().lock);
+        plat::MutexGuard guard(registry().lock);
         for (const auto& [proxy, h] : hostHandleOfProxy_)
             proxies.push_back(proxy);
     }
@@ -301,7 +277,7 @@ void Plugin::unobserveAll() {
 }
 
 std::vector<HostObserver> Plugin::observers() const {
-    Guard guard(registry().lock);
+    plat::MutexGuard guard(registry().lock);
     std::vector<HostObserver> out;
     for (const auto& [h, o] : observers_)
         out.push_back(*o);
@@ -309,7 +285,7 @@ std::vector<HostObserver> Plugin::observers() const {
 }
 
 std::optional<HostObserver> Plugin::observerByHandle(Handle hostObserver) const {
-    Guard guard(registry().lock);
+    plat::MutexGuard guard(registry().lock);
     auto it = observers_.find(hostObserver);
     if (it == observers_.end()) return std::nullopt;
     return *it->second;
@@ -330,28 +306,28 @@ void Plugin::record(Call c) {
 }
 
 std::vector<Call> Plugin::calls() const {
-    Guard guard(registry().lock);
+    plat::MutexGuard guard(registry().lock);
     return calls_;
 }
 
 std::vector<Call> Plugin::callsSince(size_t index) const {
-    Guard guard(registry().lock);
+    plat::MutexGuard guard(registry().lock);
     if (index >= calls_.size()) return {};
     return std::vector<Call>(calls_.begin() + static_cast<std::ptrdiff_t>(index), calls_.end());
 }
 
 size_t Plugin::callCount() const {
-    Guard guard(registry().lock);
+    plat::MutexGuard guard(registry().lock);
     return calls_.size();
 }
 
 void Plugin::clearCalls() {
-    Guard guard(registry().lock);
+    plat::MutexGuard guard(registry().lock);
     calls_.clear();
 }
 
 std::vector<Call> Plugin::callsOf(uint16_t category, int32_t operation) const {
-    Guard guard(registry().lock);
+    plat::MutexGuard guard(registry().lock);
     std::vector<Call> out;
     for (const Call& c : calls_)
         if (c.is(category, operation)) out.push_back(c);
@@ -359,12 +335,12 @@ std::vector<Call> Plugin::callsOf(uint16_t category, int32_t operation) const {
 }
 
 std::vector<Call> unroutedCalls() {
-    Guard guard(registry().lock);
+    plat::MutexGuard guard(registry().lock);
     return registry().unrouted;
 }
 
 void clearUnroutedCalls() {
-    Guard guard(registry().lock);
+    plat::MutexGuard guard(registry().lock);
     registry().unrouted.clear();
 }
 

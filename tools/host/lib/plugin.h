@@ -18,7 +18,7 @@
 #pragma once
 
 #include "entry/EntryMessage.h"
-#include "platform/platform.h"
+#include "platform/host.h"
 
 #include <array>
 #include <chrono>

@@ -2,7 +2,7 @@
 // between their calls: the plug-ins' windows and timers run in it.
 #include "plugin.h"
 
-#include "platform/platform.h"
+#include "platform/host.h"
 
 #include <algorithm>
 #include <chrono>

@@ -3,6 +3,7 @@
 #include "common/json.h"
 #include "entry/entryCodes.h"
 #include "nodePath.h"
+#include "platform/host.h"
 
 #include <cstdio>
 

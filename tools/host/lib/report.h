@@ -3,7 +3,7 @@
 // tools/host/README.md; the text forms are meant for people.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/host.h"
 #include "plugin.h"
 
 #include <functional>

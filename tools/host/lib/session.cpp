@@ -5,6 +5,7 @@
 #include "common/json.h"
 #include "entry/entryCodes.h"
 #include "nodePath.h"
+#include "platform/windows.h"
 #include "report.h"
 
 #include <algorithm>

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "cli.h"
+#include "platform/host.h"
 #include "plugin.h"
 
 #include <chrono>

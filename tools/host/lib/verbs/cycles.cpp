@@ -8,7 +8,9 @@
 #include "../session.h"
 #include "common/json.h"
 #include "entry/entryCodes.h"
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "platform/host.h"
+#include "platform/windows.h"
 
 #include <algorithm>
 #include <memory>

@@ -4,6 +4,8 @@
 #include "verbs.h"
 
 #include "common/json.h"
+#include "platform/host.h"
+#include "platform/serial.h"
 #include "serialPorts.h"
 
 namespace kvqhost {

@@ -5,6 +5,8 @@
 #include "verbs.h"
 
 #include "common/json.h"
+#include "platform/host.h"
+#include "platform/serial.h"
 #include "protocol/x10Codes.h"
 #include "serialPorts.h"
 
@@ -77,7 +79,8 @@ void ask(plat::Handle port, uint32_t waitMs, Finding& f) {
         if (left <= 0) break;
         uint8_t byte = 0;
         uint32_t got = 0;
-        int r = plat::serialRead(port, &byte, 1, static_cast<uint32_t>(left), &got);
+        plat::SerialTransfer r =
+            plat::serialRead(port, &byte, 1, static_cast<uint32_t>(left), &got);
         if (r == plat::kTransferFailed) break;
         if (r != plat::kTransferDone || got == 0) continue;
         if (f.bytes.size() == leading && (byte == kX10Poll || isClockRequest(byte))) ++leading;

@@ -1,4 +1,6 @@
 #include "serialPorts.h"
+#include "platform/host.h"
+#include "platform/serial.h"
 
 #include <cctype>
 
@@ -24,9 +26,10 @@ plat::Handle openSerialPort(const std::string& name, int& state) {
         std::toupper(static_cast<unsigned char>(name[1])) == 'O' &&
         std::toupper(static_cast<unsigned char>(name[2])) == 'M')
         path = "\\\\.\\" + name;
-    plat::Handle port = plat::serialOpen(path.c_str(), nullptr);
+    plat::SerialOpenResult result = plat::kOpenFailed;
+    plat::Handle port = plat::serialOpen(path.c_str(), nullptr, &result);
     if (!port) {
-        state = plat::serialOpenFailure();
+        state = result == plat::kOpenHeld ? plat::kPortHeld : plat::kPortAbsent;
         return nullptr;
     }
     // Wine opens a COM port whose device is missing all the same, and fails

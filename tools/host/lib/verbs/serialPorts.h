@@ -3,7 +3,7 @@
 // from one without a device.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/host.h"
 
 #include <string>
 #include <vector>

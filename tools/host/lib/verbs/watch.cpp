@@ -8,7 +8,8 @@
 #include "../session.h"
 #include "common/json.h"
 #include "entry/entryCodes.h"
-#include "platform/platform.h"
+#include "platform/host.h"
+#include "platform/windows.h"
 #include "watchCommands.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // What the host process holds of the system, for kvq-host's resource check.
 // Host side only: nothing in a plug-in calls it, so its imports (the tool-help
 // snapshot among them) never reach the DLLs.
-#include "platform/platform.h"
+#include "platform/host.h"
 #include "platform/win32/systemLibrary.h"
 
 #include <windows.h>

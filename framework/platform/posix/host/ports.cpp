@@ -2,7 +2,7 @@
 // names that serialOpen maps to /dev/ttyS(n-1) or to a KVQ_PORT_COMn
 // override, then USB and ACM adapters by their paths. Nothing here is used by
 // a plug-in.
-#include "platform/platform.h"
+#include "platform/host.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -105,12 +105,6 @@ int listSerialPorts(SerialPortInfo* ports, int max) {
         std::snprintf(p.device, sizeof p.device, "%s", f.device.c_str());
     }
     return static_cast<int>(found.size());
-}
-
-// serialOpen leaves errno as the step that refused the device set it: the
-// terminal's exclusive mode (EBUSY) or another program's lock (EWOULDBLOCK).
-int serialOpenFailure() {
-    return errno == EBUSY || errno == EWOULDBLOCK || errno == EAGAIN ? kPortHeld : kPortAbsent;
 }
 
 } // namespace plat

@@ -3,7 +3,7 @@
 // protocol takes it from there; a vectored handler sees the exception first,
 // passes the text on and lets it go its way. Host side only: the handler's
 // import never reaches the DLLs.
-#include "platform/platform.h"
+#include "platform/host.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // What the host process holds of the system, for kvq-host's resource check:
 // file descriptors and threads as the kernel lists them, windows and timers as
 // this platform keeps them, and the private memory the process has committed.
-#include "platform/platform.h"
+#include "platform/host.h"
 #include "platform/posix/testing.h"
 
 #include <cstdio>

@@ -1,7 +1,7 @@
 // The serial ports of the system, for kvq-host's ports and probe: the COMn
 // entries among the DOS device names. Host side only: nothing in a plug-in
 // calls these, so their imports never reach the DLLs.
-#include "platform/platform.h"
+#include "platform/host.h"
 
 #include <windows.h>
 
@@ -57,18 +57,6 @@ int listSerialPorts(SerialPortInfo* ports, int max) {
         std::snprintf(info.device, sizeof info.device, "%s", target);
     }
     return static_cast<int>(found.size());
-}
-
-int serialOpenFailure() {
-    switch (GetLastError()) {
-    case ERROR_ACCESS_DENIED: // held by another program
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_BUSY:
-    case ERROR_LOCK_VIOLATION: // Wine, for a device its server finds busy (EBUSY)
-        return kPortHeld;
-    default:
-        return kPortAbsent;
-    }
 }
 
 } // namespace plat

@@ -1,32 +1,10 @@
-// Loading plug-in libraries for the host on Windows.
-#include "platform/platform.h"
+// Standard input of the host on Windows.
+#include "platform/host.h"
 
 #include <windows.h>
 
-#include <cstdio>
-
-namespace plat {
-
-void* loadLibrary(const char* path, char* error, size_t errorSize) {
-    if (error && errorSize) error[0] = '\0';
-    if (!path) return nullptr;
-    HMODULE library = LoadLibraryA(path);
-    if (!library && error && errorSize)
-        std::snprintf(error, errorSize, "%s: LoadLibraryA failed with error %lu", path,
-                      static_cast<unsigned long>(GetLastError()));
-    return reinterpret_cast<void*>(library);
-}
-
-void* findSymbol(void* library, const char* name) {
-    if (!library || !name) return nullptr;
-    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
-}
-
-void freeLibrary(void* library) {
-    if (library) FreeLibrary(static_cast<HMODULE>(library));
-}
-
-} // namespace plat
+#include <fcntl.h>
+#include <io.h>
 
 namespace plat {
 namespace {
@@ -46,6 +24,12 @@ DWORD WINAPI drainInput(void*) {
 }
 
 } // namespace
+
+int readInput(void* buffer, uint32_t size) {
+    // Lines end with \n or \r\n as they come; a Ctrl+Z byte is no end.
+    _setmode(0, _O_BINARY);
+    return _read(0, buffer, size);
+}
 
 bool inputEnded() {
     static bool watching = false;
