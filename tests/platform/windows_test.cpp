@@ -54,7 +54,6 @@ std::vector<Seen> taken(uint32_t message) {
 class PlatformWindows : public ::testing::Test {
 protected:
     void SetUp() override {
-        plat::testing::resetSeams();
         ncCreateResult = 1;
         createResult = 0;
         {
@@ -68,7 +67,6 @@ protected:
         ASSERT_TRUE(plat::registerClass(instance(), className.c_str(), recordingProc));
     }
     void TearDown() override {
-        plat::testing::resetSeams();
         for (plat::Window w : created)
             plat::destroyWindow(w);
         EXPECT_EQ(plat::testing::liveWindows(), windowsBefore);
