@@ -5,7 +5,6 @@
 #include "x10/x10TestSupport.h"
 
 #include <cstdlib>
-#include <thread>
 
 using namespace x10test;
 
@@ -109,13 +108,10 @@ TEST_P(X10SimAtMainsPace, CommandsGoOutOnceAndTrafficIsServed) {
 
     // A controller whose report is ready when the frame is done polls where the
     // ready byte would be: the poll is served, the frame taken, the function
-    // frame follows once.
-    command("early-poll on");
-    std::thread reporter([&] {
-        if (!sim.waitFor("rx 00 ack", 5000).empty()) sim.write("report C3 C-ON\n");
-    });
+    // frame follows once. The report, queued first, waits for that moment.
+    command("early-poll always");
+    command("report C3 C-ON");
     EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x22), 1);
-    reporter.join();
     EXPECT_NE(sim.waitFor("C3 ON put on the power line", 5000), "");
     ASSERT_EQ(events.fired.size(), 3u);
     EXPECT_EQ(events.fired[2], (FakeEventSource::Key{0x22, kX10EventOn}));
