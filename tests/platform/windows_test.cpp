@@ -1,4 +1,5 @@
 // Windows, posted messages, timers and the version report of the POSIX platform.
+#include "fixtures/joiningThread.h"
 #include "platform/platform.h"
 #include "platform/posix/testing.h"
 
@@ -6,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -204,7 +206,7 @@ TEST_F(PlatformWindows, PostedMessagesKeepTheirOrderAcrossThreads) {
     ASSERT_TRUE(a && b);
     constexpr int kThreads = 4;
     constexpr int kEach = 200;
-    std::vector<std::thread> posters;
+    std::list<JoiningThread> posters;
     for (int t = 0; t < kThreads; ++t)
         posters.emplace_back([&, t] {
             for (int i = 0; i < kEach; ++i)
@@ -229,7 +231,7 @@ TEST_F(PlatformWindows, PumpSleepsUntilAMessageOrTheTimeout) {
     EXPECT_EQ(plat::pumpMessages(80), 0);
     EXPECT_GE(duration_cast<milliseconds>(steady_clock::now() - start).count(), 75);
 
-    std::thread poster([&] {
+    JoiningThread poster([&] {
         std::this_thread::sleep_for(milliseconds(30));
         plat::postMessage(w, plat::kWmUser + 3, 0, 0);
     });
