@@ -1,11 +1,10 @@
-#!/usr/bin/env python3
 """What Wine itself keeps of a serial port's overlapped requests, without any
 code of the plug-ins: bench/wine/commRequests.c, built with the mingw-w64
 compiler into build/bench-wine/, run under Wine with COM1 mapped to a
 pseudo-terminal (and the modem-line fixture preloaded), 4 rounds of 500 reads,
 event waits and writes, each with the private memory before and after.
 
-  bench/wineCommRequests.py
+  python3 -m bench.wineCommRequests
 """
 import os
 import pty
@@ -15,7 +14,7 @@ import tempfile
 import threading
 import tty
 
-from kvqdrive import ROOT, map_wine_port, stop_wine, wine_env
+from scripts.lib.kvqdrive import ROOT, map_wine_port, stop_wine, wine_env
 
 
 def main():

@@ -1,18 +1,17 @@
-#!/usr/bin/env python3
 """How finely a loop of 1 ms pauses runs under Wine, the three ways the
 Quillport poll could pause (bench/wine/pace.c, built with the mingw-w64
 compiler into build/bench-wine/): Sleep(1) alone, Sleep(1) under
 timeBeginPeriod(1), and a high-resolution waitable timer. With --version V
 (winxp, win7, win10) Wine reports that Windows to the program.
 
-  bench/winePace.py [--version V]
+  python3 -m bench.winePace [--version V]
 """
 import argparse
 import os
 import subprocess
 import sys
 
-from kvqdrive import ROOT, stop_wine, wine_env
+from scripts.lib.kvqdrive import ROOT, stop_wine, wine_env
 
 
 def main():

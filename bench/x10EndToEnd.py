@@ -1,8 +1,7 @@
-#!/usr/bin/env python3
 """KV-X10 end to end, through kvq-host against cm11a-sim: what a command costs
 and how soon a report from the power line reaches the host.
 
-  bench/x10EndToEnd.py [--wine] [--mains 60|50|instant] [--commands N] [--reports N]
+  python3 -m bench.x10EndToEnd [--wine] [--mains 60|50|instant] [--commands N] [--reports N]
 
 Natively it runs build/native-release/bin/kvq-host with KV-X10.so; with --wine,
 kvq-host.exe with KV-X10.dll from build/win32/bin under Wine (WINEPREFIX, else
@@ -29,7 +28,7 @@ import sys
 import tempfile
 import time
 
-from kvqdrive import NATIVE, WIN32, Failed, Lines, map_wine_port, stop_wine, wine_env
+from scripts.lib.kvqdrive import NATIVE, WIN32, Failed, Lines, map_wine_port, stop_wine, wine_env
 
 BYTE_MS = 10 * 1000.0 / 4800  # one byte, 8N1, at 4800 baud
 

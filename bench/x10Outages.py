@@ -1,8 +1,7 @@
-#!/usr/bin/env python3
 """KV-X10 through outages, through kvq-host against cm11a-sim --instant: how soon
 it is back, and what an outage costs the host's thread.
 
-  bench/x10Outages.py [--wine] [--samples N]
+  python3 -m bench.x10Outages [--wine] [--samples N]
 
 Natively build/native-release/bin/kvq-host with KV-X10.so; with --wine,
 kvq-host.exe with KV-X10.dll from build/win32/bin under Wine. Prints the median
@@ -29,7 +28,7 @@ import sys
 import tempfile
 import time
 
-from kvqdrive import Failed, Host, Lines, Sim
+from scripts.lib.kvqdrive import Failed, Host, Lines, Sim
 
 A1_ON = "X10/House Code: A/Unit Code: 1/Power On"
 

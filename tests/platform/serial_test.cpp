@@ -1,4 +1,5 @@
 // Serial devices of the POSIX platform, on a pseudo-terminal that stands in for COM7.
+#include "fixtures/joiningThread.h"
 #include "fixtures/waitUntil.h"
 #include "platform/clock.h"
 #include "platform/posix/testing.h"
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <optional>
 #include <poll.h>
 #include <pthread.h>
 #include <string>
@@ -255,20 +257,25 @@ struct Watcher {
     std::atomic<int> passes{0};
     std::atomic<int> reported{0};
     std::atomic<int> last{-1};
-    std::thread thread;
+    std::optional<JoiningThread> thread;
 
     // The serial port's watch loop: wait, note the event, sleep 1 ms.
     void start() {
-        thread = std::thread([this] {
-            while (running) {
-                uint32_t mask = 0;
-                plat::SerialWaitResult r = plat::serialWaitEvent(port, wait, &mask);
-                last = r;
-                if (r != plat::kWaitFailed && (mask & plat::kEvRxChar)) ++reported;
-                ++passes;
-                std::this_thread::sleep_for(milliseconds(1));
-            }
-        });
+        thread.emplace(
+            [this] {
+                while (running) {
+                    uint32_t mask = 0;
+                    plat::SerialWaitResult r = plat::serialWaitEvent(port, wait, &mask);
+                    last = r;
+                    if (r != plat::kWaitFailed && (mask & plat::kEvRxChar)) ++reported;
+                    ++passes;
+                    std::this_thread::sleep_for(milliseconds(1));
+                }
+            },
+            [this] {
+                running = false;
+                plat::stopWaiting(wait);
+            });
     }
 };
 
@@ -286,12 +293,14 @@ TEST_F(PlatformSerial, EventWaitReportsPendingDataAtOnceAndLaterArrivalsWhenThey
     std::atomic<int> result{-1};
     std::atomic<bool> entered{false};
     std::atomic<uint32_t> laterMask{0};
-    std::thread waiter([&] {
-        uint32_t m = 0;
-        entered = true;
-        result = plat::serialWaitEvent(port, wait, &m);
-        laterMask = m;
-    });
+    JoiningThread waiter(
+        [&] {
+            uint32_t m = 0;
+            entered = true;
+            result = plat::serialWaitEvent(port, wait, &m);
+            laterMask = m;
+        },
+        [&] { plat::stopWaiting(wait); });
     ASSERT_TRUE(waitUntil([&] { return entered.load(); }));
     std::this_thread::sleep_for(milliseconds(50));
     EXPECT_EQ(result.load(), -1);
@@ -310,7 +319,6 @@ TEST_F(PlatformSerial, EventWaitReportsPendingDataAtOnceAndLaterArrivalsWhenThey
 
     plat::testing::failWaitObjectCreation(true);
     EXPECT_EQ(plat::createWaitObject(), nullptr);
-    plat::testing::resetSeams();
 }
 
 TEST_F(PlatformSerial, AWatcherDoesNotSpinWhileInputWaitsUnreadYetSeesEveryArrival) {
@@ -327,7 +335,7 @@ TEST_F(PlatformSerial, AWatcherDoesNotSpinWhileInputWaitsUnreadYetSeesEveryArriv
     // Nobody reads: the loop must sleep in its wait, neither going round every
     // millisecond nor burning the processor inside the wait.
     clockid_t cpuClock;
-    ASSERT_EQ(pthread_getcpuclockid(w.thread.native_handle(), &cpuClock), 0);
+    ASSERT_EQ(pthread_getcpuclockid(w.thread->nativeHandle(), &cpuClock), 0);
     auto cpuMs = [&] {
         timespec ts{};
         clock_gettime(cpuClock, &ts);
@@ -351,7 +359,7 @@ TEST_F(PlatformSerial, AWatcherDoesNotSpinWhileInputWaitsUnreadYetSeesEveryArriv
     EXPECT_TRUE(waitUntil([&] { return w.last.load() == plat::kWaitFailed; }, 1000));
     EXPECT_LT(msSince(start), 1000);
     w.running = false;
-    w.thread.join();
+    w.thread->join();
     plat::closeWaitObject(w.wait);
     EXPECT_EQ(plat::testing::liveWaitObjects(), waitObjects);
 }
@@ -360,10 +368,12 @@ TEST_F(PlatformSerial, ClosingWakesABlockedWaitAndTheDeviceCanBeReopenedAtOnce) 
     openConfigured();
     plat::Handle wait = plat::createWaitObject();
     std::atomic<int> result{-1};
-    std::thread waiter([&] {
-        uint32_t m = 0;
-        result = plat::serialWaitEvent(port, wait, &m);
-    });
+    JoiningThread waiter(
+        [&] {
+            uint32_t m = 0;
+            result = plat::serialWaitEvent(port, wait, &m);
+        },
+        [&] { plat::stopWaiting(wait); });
     ASSERT_TRUE(waitUntil([] { return plat::testing::pendingEventWaits() == 1; }));
     EXPECT_EQ(result.load(), -1);
     plat::Handle closing = port;
@@ -385,11 +395,13 @@ TEST_F(PlatformSerial, ClosingWakesABlockedWaitAndTheDeviceCanBeReopenedAtOnce) 
     EXPECT_TRUE(plat::serialSetMask(port, plat::kEvRxChar));
     std::atomic<uint32_t> events{0xFFFF};
     result = -1;
-    std::thread masked([&] {
-        uint32_t m = 0xFFFF;
-        result = plat::serialWaitEvent(port, wait, &m);
-        events = m;
-    });
+    JoiningThread masked(
+        [&] {
+            uint32_t m = 0xFFFF;
+            result = plat::serialWaitEvent(port, wait, &m);
+            events = m;
+        },
+        [&] { plat::stopWaiting(wait); });
     ASSERT_TRUE(waitUntil([] { return plat::testing::pendingEventWaits() == 1; }));
     EXPECT_EQ(result.load(), -1);
     start = steady_clock::now();
@@ -406,10 +418,12 @@ TEST_F(PlatformSerial, ClosingWakesABlockedWaitAndTheDeviceCanBeReopenedAtOnce) 
     EXPECT_TRUE(plat::serialSetMask(port, plat::kEvRxChar));
     plat::testing::stubbornEventWaits(true);
     result = -1;
-    std::thread stubborn([&] {
-        uint32_t m = 0;
-        result = plat::serialWaitEvent(port, wait, &m);
-    });
+    JoiningThread stubborn(
+        [&] {
+            uint32_t m = 0;
+            result = plat::serialWaitEvent(port, wait, &m);
+        },
+        [&] { plat::stopWaiting(wait); });
     ASSERT_TRUE(waitUntil([] { return plat::testing::pendingEventWaits() == 1; }));
     plat::serialSetMask(port, 0);
     plat::serialClose(port);

@@ -1,4 +1,5 @@
 // Windows, posted messages, timers and the version report of the POSIX platform.
+#include "fixtures/joiningThread.h"
 #include "platform/host.h"
 #include "platform/module.h"
 #include "platform/posix/testing.h"
@@ -8,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -56,7 +58,6 @@ std::vector<Seen> taken(uint32_t message) {
 class PlatformWindows : public ::testing::Test {
 protected:
     void SetUp() override {
-        plat::testing::resetSeams();
         ncCreateResult = 1;
         createResult = 0;
         {
@@ -70,7 +71,6 @@ protected:
         ASSERT_TRUE(plat::registerClass(instance(), className.c_str(), recordingProc));
     }
     void TearDown() override {
-        plat::testing::resetSeams();
         for (plat::Window w : created)
             plat::destroyWindow(w);
         EXPECT_EQ(plat::testing::liveWindows(), windowsBefore);
@@ -208,7 +208,7 @@ TEST_F(PlatformWindows, PostedMessagesKeepTheirOrderAcrossThreads) {
     ASSERT_TRUE(a && b);
     constexpr int kThreads = 4;
     constexpr int kEach = 200;
-    std::vector<std::thread> posters;
+    std::list<JoiningThread> posters;
     for (int t = 0; t < kThreads; ++t)
         posters.emplace_back([&, t] {
             for (int i = 0; i < kEach; ++i)
@@ -233,7 +233,7 @@ TEST_F(PlatformWindows, PumpSleepsUntilAMessageOrTheTimeout) {
     EXPECT_EQ(plat::pumpMessages(80), 0);
     EXPECT_GE(duration_cast<milliseconds>(steady_clock::now() - start).count(), 75);
 
-    std::thread poster([&] {
+    JoiningThread poster([&] {
         std::this_thread::sleep_for(milliseconds(30));
         plat::postMessage(w, plat::kWmUser + 3, 0, 0);
     });

@@ -8,6 +8,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -19,8 +20,10 @@ std::string chosen(const std::string& file) {
 } // namespace
 
 TEST(PortSetting, NamesReadersAndBadValues) {
-    for (const char* good : {"COM1", "com4", "cOm10", "COM256"})
-        EXPECT_NE(comPortNumber(good), 0) << good;
+    const std::pair<const char*, int> good[] = {
+        {"COM1", 1}, {"com4", 4}, {"cOm10", 10}, {"COM256", 256}};
+    for (const auto& [name, number] : good)
+        EXPECT_EQ(comPortNumber(name), number) << name;
     for (const char* bad : {"COM0", "COM257", "COM04", "COM 4", "COM4 ", "LPT1", "COM", "COM1x",
                             "/dev/ttyS0", "\\\\.\\COM4", ""})
         EXPECT_EQ(comPortNumber(bad), 0) << bad;

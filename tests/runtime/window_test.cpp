@@ -1,6 +1,7 @@
 // Message windows and timers on the native message loop, pumped by the test
 // as the host would.
 #include "fixtures/loadedPlugin.h"
+#include "fixtures/waitUntil.h"
 
 #include "entry/library.h"
 #include "platform/host.h"
@@ -31,24 +32,14 @@ struct Runtime : ::testing::Test {
         errors.clear();
         hostEntry = &recordingHost;
         moduleInstance = reinterpret_cast<void*>(0x1000);
-        plat::testing::resetSeams();
         forgetOsVersion();
     }
     void TearDown() override {
-        plat::testing::resetSeams();
         forgetOsVersion();
         hostEntry = nullptr;
         EXPECT_EQ(vTimerManager::current(), nullptr);
     }
     // Pumps until `condition` holds or the deadline passes.
-    template <class F> bool pumpUntil(F condition, int milliseconds = 3000) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            plat::pumpMessages(10);
-        }
-        return true;
-    }
 };
 
 struct RecordingWindow : vMessageWnd {
@@ -90,7 +81,7 @@ TEST_F(Runtime, WindowCreationOnceAndOwnership) {
         EXPECT_EQ(plat::windowParent(child.window()), w);
 
         plat::postMessage(w, plat::kWmUser + 1, 7, 0);
-        ASSERT_TRUE(pumpUntil([&] { return owner.last == 7; }));
+        ASSERT_TRUE(waitUntil([&] { return owner.last == 7; }, 3000, true));
     }
     EXPECT_EQ(plat::testing::liveWindows(), before);
     EXPECT_TRUE(errors.empty());
@@ -170,7 +161,7 @@ TEST_F(Runtime, TimersShareOneManagerAndFireOnTheHostThread) {
     EXPECT_EQ(plat::testing::liveWindows(), windowsBefore + 1);
     EXPECT_EQ(plat::testing::liveTimers(), 1); // the second is not started
 
-    ASSERT_TRUE(pumpUntil([&] { return first->ticks >= 3; }));
+    ASSERT_TRUE(waitUntil([&] { return first->ticks >= 3; }, 3000, true));
     EXPECT_EQ(second->ticks, 0);
     first->start(); // already started: left alone
     EXPECT_EQ(plat::testing::liveTimers(), 1);
@@ -180,7 +171,7 @@ TEST_F(Runtime, TimersShareOneManagerAndFireOnTheHostThread) {
     EXPECT_EQ(plat::testing::liveTimers(), 2);
     second->setPeriod(10); // started: re-armed, still one system timer
     EXPECT_EQ(plat::testing::liveTimers(), 2);
-    ASSERT_TRUE(pumpUntil([&] { return second->ticks >= 2; }));
+    ASSERT_TRUE(waitUntil([&] { return second->ticks >= 2; }, 3000, true));
 
     // A WM_TIMER for a timer that left the list is dropped with result 0.
     manager->timers().remove(second);
@@ -201,7 +192,7 @@ TEST_F(Runtime, TimersShareOneManagerAndFireOnTheHostThread) {
     CountingTimer third(10, 1); // a new manager and window
     EXPECT_NE(vTimerManager::current(), nullptr);
     EXPECT_EQ(plat::testing::liveWindows(), windowsBefore + 1);
-    ASSERT_TRUE(pumpUntil([&] { return third.ticks >= 1; }));
+    ASSERT_TRUE(waitUntil([&] { return third.ticks >= 1; }, 3000, true));
 }
 
 TEST_F(Runtime, AClassOfTheSameNameWithAnotherProcedureIsNotUsed) {
@@ -211,7 +202,7 @@ TEST_F(Runtime, AClassOfTheSameNameWithAnotherProcedureIsNotUsed) {
     {
         CountingTimer timer(10, 1);
         ASSERT_NE(vTimerManager::current(), nullptr);
-        EXPECT_TRUE(pumpUntil([&] { return timer.ticks >= 1; }));
+        EXPECT_TRUE(waitUntil([&] { return timer.ticks >= 1; }, 3000, true));
         EXPECT_EQ(plat::classProcedure(moduleInstance, "vTimer"), &vMessageWnd::frameworkWndProc);
     }
     EXPECT_TRUE(errors.empty());

@@ -2,6 +2,7 @@
 // device on the master side and pumps the host's message loop for the timer.
 #include "entry/library.h"
 #include "fixtures/heapAccount.h"
+#include "fixtures/waitUntil.h"
 #include "platform/clock.h"
 #include "platform/host.h"
 #include "platform/posix/testing.h"
@@ -130,14 +131,6 @@ protected:
         EXPECT_EQ(vTimerManager::current(), nullptr);
     }
 
-    template <class F> bool pumpUntil(F condition, int limitMs = 3000) {
-        auto start = Clock::now();
-        while (!condition()) {
-            if (msSince(start) > limitMs) return false;
-            plat::pumpMessages(10);
-        }
-        return true;
-    }
     void pumpFor(int ms) {
         auto start = Clock::now();
         while (msSince(start) < ms)
@@ -262,7 +255,7 @@ TEST_F(SerialPort, CloseAndReopen) {
         EXPECT_EQ(plat::testing::openSerialDevices(), before.devices + 1);
         EXPECT_EQ(plat::testing::liveThreadHandles(), before.threadHandles + 1);
         pty.send({0x11});
-        ASSERT_TRUE(pumpUntil([&] { return port.calls.load() >= 1; }));
+        ASSERT_TRUE(waitUntil([&] { return port.calls.load() >= 1; }, 3000, true));
         EXPECT_EQ(port.read(&byte, 1), 1);
         EXPECT_EQ(byte, 0x11);
     }
@@ -284,7 +277,7 @@ TEST_F(SerialPort, EventsWhileDataIsPendingGiveOneOnData) {
     }
     EXPECT_EQ(port.calls.load(), 0) << "onData runs only from the host's message loop";
 
-    ASSERT_TRUE(pumpUntil([&] { return port.calls.load() >= 1; }));
+    ASSERT_TRUE(waitUntil([&] { return port.calls.load() >= 1; }, 3000, true));
     EXPECT_FALSE(port.isDataPending());
     pumpFor(300);
     // One call for all of them; arrivals that the watcher reports only after the
@@ -294,7 +287,7 @@ TEST_F(SerialPort, EventsWhileDataIsPendingGiveOneOnData) {
     // The flag is down again, so the next arrival is reported anew.
     int seen = port.calls.load();
     pty.send({0x20});
-    EXPECT_TRUE(pumpUntil([&] { return port.calls.load() > seen; }));
+    EXPECT_TRUE(waitUntil([&] { return port.calls.load() > seen; }, 3000, true));
 }
 
 TEST_F(SerialPort, WaitsThatCompleteAtOnceWithInputCount) {
@@ -311,7 +304,8 @@ TEST_F(SerialPort, WaitsThatCompleteAtOnceWithInputCount) {
         CountingPort port;
         ASSERT_EQ(port.open("com5"), 1);
         pty.send({static_cast<uint8_t>(0x30 + round)});
-        EXPECT_TRUE(pumpUntil([&] { return port.calls.load() >= 1; })) << "round " << round;
+        EXPECT_TRUE(waitUntil([&] { return port.calls.load() >= 1; }, 3000, true))
+            << "round " << round;
         uint8_t byte = 0;
         EXPECT_EQ(port.read(&byte, 1), 1);
         EXPECT_EQ(byte, 0x30 + round);
@@ -328,7 +322,7 @@ TEST_F(SerialPort, DestroyingAnOpenPortEndsTheWatcherAndReleasesEverything) {
         CountingPort warmUp;
         ASSERT_EQ(warmUp.open("com5"), 1);
         pty.send({0x01});
-        ASSERT_TRUE(pumpUntil([&] { return warmUp.calls.load() >= 1; }));
+        ASSERT_TRUE(waitUntil([&] { return warmUp.calls.load() >= 1; }, 3000, true));
         uint8_t byte = 0;
         warmUp.read(&byte, 1);
     }
@@ -347,7 +341,7 @@ TEST_F(SerialPort, DestroyingAnOpenPortEndsTheWatcherAndReleasesEverything) {
     ASSERT_EQ(port->open("com5"), 1);
     EXPECT_EQ(plat::testing::liveThreads(), before.threads + 1);
     pty.send({0x5A});
-    ASSERT_TRUE(pumpUntil([&] { return port->calls.load() >= 1; }));
+    ASSERT_TRUE(waitUntil([&] { return port->calls.load() >= 1; }, 3000, true));
 
     const int closedUnderAWait = plat::testing::devicesClosedUnderAWait();
     auto start = Clock::now();
@@ -368,7 +362,7 @@ TEST_F(SerialPort, DestroyingAnOpenPortEndsTheWatcherAndReleasesEverything) {
     port = std::make_unique<CountingPort>();
     ASSERT_EQ(port->open("com5"), 1);
     pty.send({0x5A});
-    ASSERT_TRUE(pumpUntil([&] { return port->calls.load() >= 1; }));
+    ASSERT_TRUE(waitUntil([&] { return port->calls.load() >= 1; }, 3000, true));
     auto waiting = [] { return plat::testing::pendingEventWaits() == 1; };
     for (start = Clock::now(); !waiting() && msSince(start) < 3000;)
         plat::sleep(1);
@@ -394,18 +388,18 @@ TEST_F(SerialPort, AFailedDeviceIsClosedAndReopenedWhenItIsBack) {
         // Pulled out: the watcher's wait fails, the port closes the device and
         // says so once; attempts to open it meanwhile fail.
         pty.hangUp();
-        ASSERT_TRUE(pumpUntil([&] { return !port.isOpen(); }));
+        ASSERT_TRUE(waitUntil([&] { return !port.isOpen(); }, 3000, true));
         EXPECT_EQ(port.deviceFailures, 1);
         EXPECT_EQ(port.write(&byte, 1), 0);
-        ASSERT_TRUE(pumpUntil([&] { return port.openFailures >= 2; }));
+        ASSERT_TRUE(waitUntil([&] { return port.openFailures >= 2; }, 3000, true));
         EXPECT_EQ(plat::testing::openSerialDevices(), before.devices);
 
         // Back (at the same name): opened by the timer, without being asked.
         Pty back;
         ASSERT_TRUE(back.ready());
-        ASSERT_TRUE(pumpUntil([&] { return port.isOpen(); }));
+        ASSERT_TRUE(waitUntil([&] { return port.isOpen(); }, 3000, true));
         back.send({0x5A});
-        EXPECT_TRUE(pumpUntil([&] { return port.calls.load() >= 1; }));
+        EXPECT_TRUE(waitUntil([&] { return port.calls.load() >= 1; }, 3000, true));
         EXPECT_EQ(port.read(&byte, 1), 1);
         EXPECT_EQ(byte, 0x5A);
         EXPECT_EQ(port.deviceFailures, 1);

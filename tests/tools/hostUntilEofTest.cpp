@@ -43,7 +43,7 @@ TEST(HostWatch, CommandsFromInputRunInOrderAndEndTheWatch) {
                                        "resources\n"));
         EXPECT_NE(host.waitFor("result Functions/Run 0", 30000), "");
         reading = host.waitFor("resources", 30000);
-        EXPECT_GE(std::atoi(reading.c_str() + std::strlen("resources threads ")), 2)
+        EXPECT_EQ(std::atoi(reading.c_str() + std::strlen("resources threads ")), 2)
             << reading << ": the host's thread and the reader";
 
         // `end` with the input still open: the reader, blocked on it, keeps

@@ -106,7 +106,7 @@ TEST_F(X10Fixture, AfterACommandTheHostsThreadIsFreeAndAPollIsStillAnswered) {
     // A poll right after a command is answered as usual.
     device.setUpload({0x03, 0x02, 0x66, 0x62});
     device.send({kX10Poll});
-    ASSERT_TRUE(pumpUntil([&] { return port.polls == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return port.polls == 1; }, 5000, true));
     EXPECT_EQ(events.fired, (std::vector<FakeEventSource::Key>{{0x66, kX10EventOn}}));
 }
 
@@ -203,7 +203,7 @@ TEST_F(X10Fixture, PollsAndClockRequestsOnTheirOwn) {
     // A poll: answered with 0xC3, the upload (A1 A2 A-On) fires A2 and then A1.
     device.setUpload({0x04, 0x04, 0x66, 0x6E, 0x62});
     device.send({kX10Poll});
-    ASSERT_TRUE(pumpUntil([&] { return port.polls == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return port.polls == 1; }, 5000, true));
     EXPECT_EQ(device.received(), Bytes{0xC3});
     EXPECT_EQ(events.fired,
               (std::vector<FakeEventSource::Key>{{0x6E, kX10EventOn}, {0x66, kX10EventOn}}));
@@ -211,7 +211,7 @@ TEST_F(X10Fixture, PollsAndClockRequestsOnTheirOwn) {
     // A clock request: the frame for the local time.
     device.clear();
     device.send({kX10ClockRequest});
-    ASSERT_TRUE(pumpUntil([&] { return device.clockFrames().size() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return device.clockFrames().size() == 1; }, 5000, true));
     EXPECT_EQ(device.clockFrames()[0], kFixedClockFrame);
 
     // The largest upload: size 255, mask and 254 data bytes (A1 A-On, then addresses).
@@ -221,7 +221,7 @@ TEST_F(X10Fixture, PollsAndClockRequestsOnTheirOwn) {
     big.resize(256, 0x6E);
     device.setUpload(big);
     device.send({kX10Poll});
-    ASSERT_TRUE(pumpUntil([&] { return port.polls == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return port.polls == 2; }, 5000, true));
     ASSERT_EQ(port.decodes.size(), 2u);
     EXPECT_EQ(port.decodes[1], Bytes(big.begin() + 1, big.end()));
     EXPECT_EQ(events.fired, (std::vector<FakeEventSource::Key>{{0x66, kX10EventOn}}));
@@ -229,7 +229,7 @@ TEST_F(X10Fixture, PollsAndClockRequestsOnTheirOwn) {
     // A poll whose answer brings nothing is abandoned at the first silent read.
     device.setUpload({});
     device.send({kX10Poll});
-    ASSERT_TRUE(pumpUntil([&] { return port.polls == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return port.polls == 3; }, 5000, true));
     EXPECT_LT(port.lastPollMs, 2500);
     EXPECT_EQ(port.decodes.size(), 2u);
 
@@ -237,7 +237,7 @@ TEST_F(X10Fixture, PollsAndClockRequestsOnTheirOwn) {
     device.clear();
     int calls = port.dataCalls;
     device.send({0x55});
-    ASSERT_TRUE(pumpUntil([&] { return port.dataCalls > calls; }));
+    ASSERT_TRUE(waitUntil([&] { return port.dataCalls > calls; }, 5000, true));
     EXPECT_TRUE(device.received().empty());
 }
 
@@ -247,7 +247,7 @@ TEST_F(X10Fixture, TenthReadAfterThePollAnswerIsTakenAsNoUpload) {
     Bytes line = repeat({kX10Poll}, 10);
     line.insert(line.end(), {0x03, 0x02, 0x66, 0x62});
     device.send(line);
-    ASSERT_TRUE(pumpUntil([&] { return port.polls == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return port.polls == 1; }, 5000, true));
     EXPECT_EQ(device.receivedAtLeast(1), Bytes{0xC3});
     EXPECT_TRUE(port.decodes.empty());
     EXPECT_TRUE(events.fired.empty());
@@ -258,7 +258,7 @@ TEST_F(X10Fixture, TenthReadAfterThePollAnswerIsTakenAsNoUpload) {
     line = repeat({kX10Poll}, 9);
     line.insert(line.end(), {0x03, 0x02, 0x66, 0x62});
     device.send(line);
-    ASSERT_TRUE(pumpUntil([&] { return port.polls == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return port.polls == 2; }, 5000, true));
     EXPECT_EQ(port.decodes, std::vector<Bytes>{Bytes({0x02, 0x66, 0x62})});
     EXPECT_EQ(events.fired, (std::vector<FakeEventSource::Key>{{0x66, kX10EventOn}}));
 }

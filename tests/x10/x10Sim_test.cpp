@@ -6,7 +6,6 @@
 #include "x10/x10TestSupport.h"
 
 #include <cstdlib>
-#include <thread>
 
 using namespace x10test;
 
@@ -40,22 +39,13 @@ protected:
 
     // Pumps the message loop until the simulator logs a line containing `text`.
     bool pumpUntilLogged(const std::string& text, int limitMs = 10000) {
-        auto start = Clock::now();
         std::string line;
-        while (msSince(start) < limitMs) {
+        auto logged = [&] {
             while (sim.readLine(line, 0))
                 if (line.find(text) != std::string::npos) return true;
-            plat::pumpMessages(10);
-        }
-        return false;
-    }
-    template <class F> bool pumpUntil(F condition, int limitMs = 10000) {
-        auto start = Clock::now();
-        while (!condition()) {
-            if (msSince(start) > limitMs) return false;
-            plat::pumpMessages(10);
-        }
-        return true;
+            return false;
+        };
+        return waitUntil(logged, limitMs, true);
     }
     void command(const std::string& text) {
         ASSERT_TRUE(sim.write(text + "\n"));
@@ -111,21 +101,18 @@ TEST_P(X10SimAtMainsPace, CommandsGoOutOnceAndTrafficIsServed) {
     // poll right after a command is answered.
     command("report A1 A-ON");
     ASSERT_EQ(port.sendCommand(kX10FunctionOff, 0, 0xEE), 1);
-    ASSERT_TRUE(pumpUntil([&] { return events.fired.size() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return events.fired.size() == 1; }, 10000, true));
     command("report B2 B-OFF");
-    ASSERT_TRUE(pumpUntil([&] { return events.fired.size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return events.fired.size() == 2; }, 10000, true));
     EXPECT_EQ(events.fired,
               (std::vector<FakeEventSource::Key>{{0x66, kX10EventOn}, {0xEE, kX10EventOff}}));
 
     // A controller whose report is ready when the frame is done polls where the
     // ready byte would be: the poll is served, the frame taken, the function
-    // frame follows once.
-    command("early-poll on");
-    std::thread reporter([&] {
-        if (!sim.waitFor("rx 00 ack", 5000).empty()) sim.write("report C3 C-ON\n");
-    });
+    // frame follows once. The report, queued first, waits for that moment.
+    command("early-poll always");
+    command("report C3 C-ON");
     EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x22), 1);
-    reporter.join();
     EXPECT_NE(sim.waitFor("C3 ON put on the power line", 5000), "");
     ASSERT_EQ(events.fired.size(), 3u);
     EXPECT_EQ(events.fired[2], (FakeEventSource::Key{0x22, kX10EventOn}));
@@ -165,7 +152,7 @@ TEST_F(X10Sim, ReportsClockRequestsAndWrongChecksums) {
     // Power-line traffic: the simulator polls, the port answers and fires A2, then A1.
     command("report A1 A2 A-ON");
     ASSERT_TRUE(pumpUntilLogged("tx 04 04 66 6e 62"));
-    ASSERT_TRUE(pumpUntil([&] { return events.fired.size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return events.fired.size() == 2; }, 10000, true));
     EXPECT_EQ(events.fired,
               (std::vector<FakeEventSource::Key>{{0x6E, kX10EventOn}, {0x66, kX10EventOn}}));
 

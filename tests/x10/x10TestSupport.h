@@ -5,6 +5,7 @@
 
 #include "descriptors/vButtonNode.h"
 #include "entry/library.h"
+#include "fixtures/waitUntil.h"
 #include "platform/host.h"
 #include "protocol/vX10Port.h"
 #include "protocol/x10Codes.h"
@@ -266,15 +267,6 @@ protected:
     void TearDown() override {
         port.close();
         moduleInstance = nullptr;
-    }
-
-    template <class F> bool pumpUntil(F condition, int limitMs = 5000) {
-        auto start = Clock::now();
-        while (!condition()) {
-            if (msSince(start) > limitMs) return false;
-            plat::pumpMessages(10);
-        }
-        return true;
     }
 
     ScriptedController device;

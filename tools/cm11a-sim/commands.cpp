@@ -107,11 +107,13 @@ const char* commandHelp() {
            "  bad-checksum K            give the next K frames a wrong checksum\n"
            "  silent on|off             answer nothing and send nothing while on\n"
            "  garbage HEX...            send these bytes now\n"
-           "  early-poll on|off         while on, a report (clock request) queued when the\n"
+           "  early-poll on|off|always  while on, a report (clock request) queued when the\n"
            "                            ready byte is due sends its 5a (a5/a6) in place of\n"
            "                            the 55, at the same moment, then polls as usual; a\n"
            "                            frame in answer is a protocol error (tests that the\n"
-           "                            plug-in answers such a poll and never reads it as ready)\n"
+           "                            plug-in answers such a poll and never reads it as ready);\n"
+           "                            always: one queued while idle waits for the next ready\n"
+           "                            byte too, so a test need not hit the frame's time\n"
            "  cancel                    drop queued reports and clock requests\n"
            "  status                    log the state of every module switched so far, then the\n"
            "                            protocol errors and duplicate frames counted so far\n"
@@ -207,12 +209,12 @@ CommandResult runCommand(const std::string& line, Controller& controller, Port& 
         return CommandResult::Done;
     }
     if (name == "early-poll") {
-        if (words.size() != 2 || (words[1] != "on" && words[1] != "off")) {
-            error = "usage: early-poll on|off";
+        if (words.size() != 2 || (words[1] != "on" && words[1] != "off" && words[1] != "always")) {
+            error = "usage: early-poll on|off|always";
             return CommandResult::Error;
         }
         accepted();
-        controller.setEarlyPoll(words[1] == "on");
+        controller.setEarlyPoll(words[1] == "on", words[1] == "always");
         return CommandResult::Done;
     }
     auto devicePermits = [&]() {

@@ -513,14 +513,14 @@ void Controller::tick(long long now) {
     case State::Idle:
         break;
     }
-    if (state_ == State::Idle && !requests_.empty()) startNextRequest(now);
+    if (state_ == State::Idle && !requests_.empty() && !earlyPollAlways_) startNextRequest(now);
 }
 
 long long Controller::nextDeadline() const {
     if (hungUp_ || silent_ || unplugged_) return -1;
     switch (state_) {
     case State::Idle:
-        return requests_.empty() ? -1 : 0;
+        return requests_.empty() || earlyPollAlways_ ? -1 : 0;
     case State::Polling:
         return nextPoll_;
     default:
@@ -567,9 +567,10 @@ void Controller::abandonExchange(const char* why) {
     clockAnswer_.clear();
 }
 
-void Controller::setEarlyPoll(bool on) {
-    earlyPoll_ = on;
-    log_.note("mode", on ? "early-poll on" : "early-poll off");
+void Controller::setEarlyPoll(bool on, bool always) {
+    earlyPoll_ = on || always;
+    earlyPollAlways_ = always;
+    log_.note("mode", always ? "early-poll always" : on ? "early-poll on" : "early-poll off");
 }
 
 void Controller::sendGarbage(const std::vector<uint8_t>& bytes) {

@@ -68,8 +68,9 @@ public:
     // goes out in its place: its first poll (or the request byte) instead of
     // 0x55, at the same moment; the frame still goes on the power line. A
     // frame from the computer in answer is a protocol error: it took the poll
-    // for the ready byte.
-    void setEarlyPoll(bool on);
+    // for the ready byte. With `always`, a request queued while the controller
+    // is idle waits for the next ready byte as well, instead of starting at once.
+    void setEarlyPoll(bool on, bool always = false);
     void sendGarbage(const std::vector<uint8_t>& bytes);
     // Drops every queued report and clock request, including one in progress.
     void cancelRequests();
@@ -140,7 +141,8 @@ private:
     bool hungUp_ = false;
     bool unplugged_ = false;
     bool earlyPoll_ = false;
-    bool standIn_ = false; // the last byte sent was a poll or request in place of ready
+    bool earlyPollAlways_ = false; // requests wait for a ready byte even when idle
+    bool standIn_ = false;         // the last byte sent was a poll or request in place of ready
 
     std::deque<Request> requests_; // front: the one in progress, if any
     long long nextPoll_ = 0;

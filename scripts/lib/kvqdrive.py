@@ -2,7 +2,7 @@
 kvq-host on the plug-in (natively KV-X10.so, or kvq-host.exe with KV-X10.dll
 under Wine), both printing JSON lines that the script reads as they come.
 
-Used by bench/x10EndToEnd.py, bench/x10Outages.py and scripts/soak.
+Used by scripts/soak and the bench scripts (bench/*.py).
 """
 import json
 import os
@@ -11,7 +11,7 @@ import subprocess
 import sys
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 NATIVE = os.path.join(ROOT, "build", "native-release", "bin")
 WIN32 = os.path.join(ROOT, "build", "win32", "bin")
 
