@@ -138,4 +138,22 @@ std::string wrapWords(const std::string& head, const std::vector<std::string>& w
     return text;
 }
 
+std::string either(const std::vector<std::string>& words, const char* last) {
+    std::string text;
+    for (size_t i = 0; i < words.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == words.size() ? last : ", ") + words[i];
+    return text;
+}
+
+std::vector<std::string> words(const std::string& text) {
+    std::vector<std::string> out;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find(' ', at);
+        if (end == std::string::npos) end = text.size();
+        if (end > at) out.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return out;
+}
+
 } // namespace kvqtools

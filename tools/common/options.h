@@ -76,4 +76,10 @@ std::string optionHelp(const std::vector<Option>& options, size_t column, bool f
 std::string wrapWords(const std::string& head, const std::vector<std::string>& words, size_t width,
                       size_t indent);
 
+// "a", "a or b", "a, b or c" (`last` may be " and ").
+std::string either(const std::vector<std::string>& words, const char* last = " or ");
+
+// The words of `text` between spaces.
+std::vector<std::string> words(const std::string& text);
+
 } // namespace kvqtools

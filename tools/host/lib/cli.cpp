@@ -7,7 +7,9 @@
 namespace kvqhost {
 namespace {
 
+using kvqtools::either;
 using kvqtools::Option;
+using kvqtools::words;
 
 constexpr size_t kWidth = 92;        // help lines are shorter than this
 constexpr size_t kOptionColumn = 17; // where an option's help starts
@@ -85,30 +87,11 @@ std::vector<Option> commonOptions(VerbOptions& o, bool& help) {
     return table;
 }
 
-// "a", "a or b", "a, b or c" (or with " and ")
-std::string either(const std::vector<std::string>& words, const char* last = " or ") {
-    std::string text;
-    for (size_t i = 0; i < words.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == words.size() ? last : ", ") + words[i];
-    return text;
-}
-
 std::string verbList() {
     std::vector<std::string> names;
     for (const Verb* v : allVerbs())
         names.push_back(v->text().name);
     return " (" + either(names) + "; see kvq-host --help)";
-}
-
-std::vector<std::string> words(const std::string& text) {
-    std::vector<std::string> out;
-    for (size_t at = 0; at < text.size();) {
-        size_t end = text.find(' ', at);
-        if (end == std::string::npos) end = text.size();
-        if (end > at) out.push_back(text.substr(at, end - at));
-        at = end + 1;
-    }
-    return out;
 }
 
 // The number of operands a verb's usage allows, checked before the verb reads them.
