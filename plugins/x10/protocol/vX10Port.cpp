@@ -38,7 +38,7 @@ int eventKind(uint8_t functionByte) {
 
 } // namespace
 
-vX10Port::vX10Port() {
+vX10Port::vX10Port() : vSerialPort(kLine) {
     setReopenPeriod(kReopenPeriodMs);
 }
 
