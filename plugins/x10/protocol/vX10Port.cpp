@@ -39,7 +39,7 @@ int eventKind(uint8_t functionByte) {
 } // namespace
 
 vX10Port::vX10Port() : vSerialPort(kLine) {
-    setReopenPeriod(kReopenPeriodMs);
+    setReopenPeriod(vReopenSchedule::kPeriodMs);
 }
 
 vX10Port::~vX10Port() {
@@ -79,7 +79,7 @@ void vX10Port::buildClockFrame(const std::tm& local, uint8_t frame[7]) {
 }
 
 void vX10Port::beginOutage(const char* text, int32_t code) {
-    if (outage.begin()) reportError(text, code);
+    if (schedule.failed()) reportError(text, code);
 }
 
 void vX10Port::onOpenFailed() {
@@ -93,13 +93,13 @@ void vX10Port::onDeviceFailed() {
 int32_t vX10Port::receive(void* buffer, uint32_t count, uint32_t* got) {
     uint32_t received = 0;
     int32_t result = read(buffer, count, &received);
-    if (received > 0) outage.end();
+    if (received > 0) schedule.worked();
     if (got != nullptr) *got = received;
     return result;
 }
 
 int vX10Port::attemptsAllowed() const {
-    return outage.isActive() ? 1 : kAttempts;
+    return schedule.inOutage() ? 1 : kAttempts;
 }
 
 int32_t vX10Port::sendCommand(uint8_t function, uint8_t dims, uint8_t code) {

@@ -14,7 +14,7 @@
 // outage ends when the controller is heard from again.
 #pragma once
 
-#include "runtime/vOutage.h"
+#include "runtime/vReopenSchedule.h"
 #include "serial/vSerialPort.h"
 
 #include <cstdint>
@@ -36,7 +36,6 @@ public:
     // The upload buffer: a size byte of up to 255 (mask and data bytes) fits.
     static constexpr uint32_t kUploadBufferSize = 256;
     static constexpr uint32_t kClockReplyWaitMs = 1000;
-    static constexpr uint32_t kReopenPeriodMs = 2000;
 
     // What the host is told when an outage begins (error report 1,304).
     static constexpr const char* kOpenFailedText = "vX10Port:open()";
@@ -85,7 +84,7 @@ public:
 
     // Whether the controller is in an outage: absent, failed or silent, and not
     // heard from since.
-    bool inOutage() const { return outage.isActive(); }
+    bool inOutage() const { return schedule.inOutage(); }
 
 protected:
     void onOpenFailed() override;
@@ -102,5 +101,5 @@ private:
     void beginOutage(const char* text, int32_t code);
 
     LocalTimeSource localTime = &vX10Port::systemLocalTime;
-    vOutage outage;
+    vReopenSchedule schedule; // its period is the port's reopen period
 };
