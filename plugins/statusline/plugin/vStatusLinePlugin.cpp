@@ -26,4 +26,4 @@ void vStatusLinePlugin::teardown() {
     statusNode = nullptr;
 }
 
-KVQ_PLUGIN_LIBRARY(vStatusLinePlugin, statusLinePlugin)
+KVQ_PLUGIN_LIBRARY(vStatusLinePlugin)

@@ -3,7 +3,6 @@
 #include "descriptors/vButtonNode.h"
 #include "entry/hostRequests.h"
 #include "protocol/x10Codes.h"
-#include "protocol/x10Events.h"
 
 #include <cstring>
 
@@ -38,7 +37,7 @@ int eventKind(uint8_t functionByte) {
 
 } // namespace
 
-vX10Port::vX10Port() : vSerialPort(kLine) {
+vX10Port::vX10Port(vX10EventSource& events) : vSerialPort(kLine), events(events) {
     setReopenPeriod(vReopenSchedule::kPeriodMs);
 }
 
@@ -222,9 +221,8 @@ void vX10Port::decodeBuffer(const uint8_t* data, uint32_t count) {
         // nearest first, back to the previous function byte.
         for (uint32_t j = k; j >= 1 && !isFunction(j - 1); --j) {
             const uint8_t address = data[j];
-            if ((address & 0xF0) != house || x10EventSource == nullptr) continue;
-            if (vAssignmentButton* event = x10EventSource->findEvent(address, kind))
-                event->fireEvent();
+            if ((address & 0xF0) != house) continue;
+            if (vAssignmentButton* event = events.findEvent(address, kind)) event->fireEvent();
         }
     }
 }

@@ -14,6 +14,7 @@
 // outage ends when the controller is heard from again.
 #pragma once
 
+#include "protocol/x10Events.h"
 #include "runtime/vReopenSchedule.h"
 #include "serial/vSerialPort.h"
 
@@ -49,7 +50,9 @@ public:
     using LocalTimeSource = std::tm (*)();
     static std::tm systemLocalTime();
 
-    vX10Port();
+    // Events reported from the power line are raised in `events`, which
+    // outlives the port.
+    explicit vX10Port(vX10EventSource& events);
     ~vX10Port() override;
 
     // One byte from the controller: a poll or a clock request is served.
@@ -100,6 +103,7 @@ private:
     int attemptsAllowed() const;
     void beginOutage(const char* text, int32_t code);
 
+    vX10EventSource& events;
     LocalTimeSource localTime = &vX10Port::systemLocalTime;
     vReopenSchedule schedule; // its period is the port's reopen period
 };
