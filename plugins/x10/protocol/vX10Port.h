@@ -25,6 +25,7 @@ class vX10Port : public vSerialPort {
 public:
     // The controller's line: 4800 baud, 8 data bits, no parity, one stop bit.
     static constexpr LineSetting kLine{4800, 8, 0, 0};
+
     // Attempts per frame before it is given up; a poll or clock request served
     // while a frame waits for its checksum counts as one.
     static constexpr int kAttempts = 10;
