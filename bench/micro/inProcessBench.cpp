@@ -10,6 +10,7 @@
 
 #include "descriptors/vButtonNode.h"
 #include "entry/hostRequests.h"
+#include "entry/library.h"
 #include "plugin/vX10Plugin.h"
 #include "protocol/vX10Port.h"
 #include "protocol/x10Codes.h"
@@ -35,7 +36,7 @@ vX10Plugin* attachedPlugin(benchmark::State& state) {
         V_KVQ_ENTRY(&m);
         attached = resultWord(m) == 1;
     }
-    vX10Plugin* plugin = vX10Plugin::current();
+    auto* plugin = dynamic_cast<vX10Plugin*>(pluginInstance);
     if (!attached || plugin == nullptr) {
         fail(state, "the linked KV-X10 plug-in object does not attach");
         return nullptr;
@@ -107,18 +108,6 @@ public:
     Lookup asked[8] = {};
 };
 
-// Installs the counting source for the life of a benchmark.
-class SourceSwap {
-public:
-    explicit SourceSwap(vX10EventSource* source) : saved(x10EventSource) {
-        x10EventSource = source;
-    }
-    ~SourceSwap() { x10EventSource = saved; }
-
-private:
-    vX10EventSource* saved;
-};
-
 uint8_t codeOf(int house, int unit) {
     return static_cast<uint8_t>(houseCodes[house] | unitCodes[unit]);
 }
@@ -129,8 +118,7 @@ void decode(benchmark::State& state, const std::vector<uint8_t>& upload,
             const std::vector<CountingSource::Lookup>& expected) {
     if (attachedPlugin(state) == nullptr) return;
     CountingSource source;
-    SourceSwap swap(&source);
-    vX10Port port; // not opened: decodeBuffer needs no device
+    vX10Port port(source); // not opened: decodeBuffer needs no device
     std::vector<uint8_t> buffer(vX10Port::kUploadBufferSize, 0);
     std::memcpy(buffer.data(), upload.data(), upload.size());
     const uint32_t count = static_cast<uint32_t>(upload.size());

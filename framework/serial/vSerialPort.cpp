@@ -5,9 +5,8 @@
 
 #include <cstring>
 
-vSerialPort::vSerialPort() : vThread(0), vTimer(0, 0) {
-    std::memset(&lineSettings, 0, sizeof lineSettings);
-    lineSettings.DCBlength = sizeof lineSettings;
+vSerialPort::vSerialPort(const LineSetting& line) : vThread(0), vTimer(0, 0) {
+    fillLineSettings(line);
 }
 
 vSerialPort::~vSerialPort() {
@@ -39,7 +38,6 @@ int32_t vSerialPort::open(const char* name) {
     plat::SerialTimeouts timeouts{kDeviceTimeoutMs, kDeviceTimeoutMs, kDeviceTimeoutMs,
                                   kDeviceTimeoutMs, kDeviceTimeoutMs};
     plat::serialSetTimeouts(handle, &timeouts);
-    fillLineSettings();
     plat::serialSetState(handle, &lineSettings);
     plat::serialEscape(handle, plat::kEscapeSetDtr);
 
@@ -53,12 +51,14 @@ int32_t vSerialPort::open(const char* name) {
 
 // The protocols on this port are binary: 0x11 and 0x13 are data like any other
 // byte, so XON/XOFF flow control stays off in both directions.
-void vSerialPort::fillLineSettings() {
+void vSerialPort::fillLineSettings(const LineSetting& line) {
     plat::LineSettings& s = lineSettings;
-    s.BaudRate = 4800;
-    s.ByteSize = 8;
-    s.Parity = 0;   // none
-    s.StopBits = 0; // one
+    std::memset(&s, 0, sizeof s);
+    s.DCBlength = sizeof s;
+    s.BaudRate = line.baudRate;
+    s.ByteSize = line.byteSize;
+    s.Parity = line.parity;
+    s.StopBits = line.stopBits;
     s.fBinary = 1;
     s.fParity = 1;
     s.fOutxCtsFlow = 0;

@@ -1,5 +1,7 @@
-// vSerialPort: a serial device opened for overlapped input and output with one
-// fixed line setting (4800 baud, 8N1, no flow control, DTR and RTS raised).
+// vSerialPort: a serial device opened for overlapped input and output, at the
+// speed and framing its subclass gives (the line its protocol speaks); the rest
+// of the setting is the port's own: a binary line without flow control of any
+// kind, DTR and RTS raised.
 // Reads and writes block the caller with fixed time limits. A watcher thread
 // of idle priority waits for device events and only raises `dataPending`; a
 // timer of period 0 on the host's thread sees the flag and calls `onData`,
@@ -30,7 +32,15 @@ public:
     // How often a port that reopens its device asks after it while it is open.
     static constexpr uint32_t kCheckPeriodMs = 500;
 
-    vSerialPort();
+    // The speed and framing of the line, in the device's own terms.
+    struct LineSetting {
+        uint32_t baudRate;
+        uint8_t byteSize;
+        uint8_t parity;   // 0: none, 1: odd, 2: even
+        uint8_t stopBits; // 0: one, 1: one and a half, 2: two
+    };
+
+    explicit vSerialPort(const LineSetting& line);
     ~vSerialPort() override;
 
     // The watch loop (vThread).
@@ -89,7 +99,7 @@ protected:
     virtual void onDeviceFailed();
 
 private:
-    void fillLineSettings();
+    void fillLineSettings(const LineSetting& line);
     // Ends the watcher, whatever the driver does with its pending event wait,
     // then closes the device.
     void closeDevice();

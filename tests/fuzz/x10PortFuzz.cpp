@@ -89,7 +89,7 @@ struct Line {
 struct Harness {
     Line line;
     x10test::FakeEventSource events;
-    vX10Port port;
+    vX10Port port{events};
 
     Harness() {
         moduleInstance = reinterpret_cast<void*>(0x1000);

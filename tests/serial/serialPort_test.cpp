@@ -86,6 +86,7 @@ int osThreads() {
 }
 
 struct CountingPort : vSerialPort {
+    CountingPort() : vSerialPort({4800, 8, 0, 0}) {}
     void onData() override { calls.fetch_add(1); }
     void onOpenFailed() override { ++openFailures; }
     void onDeviceFailed() override { ++deviceFailures; }

@@ -18,9 +18,6 @@ class FakeEventSource : public vX10EventSource {
 public:
     using Key = std::pair<uint8_t, int>;
 
-    FakeEventSource() { x10EventSource = this; }
-    ~FakeEventSource() override { x10EventSource = nullptr; }
-
     vAssignmentButton* findEvent(uint8_t code, int kind) override {
         lookups.emplace_back(code, kind);
         if (kind != kX10EventOn && kind != kX10EventOff) return nullptr;

@@ -27,7 +27,7 @@ protected:
     }
 
     FakeEventSource events;
-    vX10Port port;
+    vX10Port port{events};
 };
 
 std::string hexOf(const Bytes& bytes) {
@@ -132,14 +132,6 @@ TEST_F(X10Decode, UploadsRaiseTheEventsOfTheirAddresses) {
     for (int j = 7; j >= 1; --j)
         expected.emplace_back(tenData[j], kX10EventOff);
     EXPECT_EQ(decode(tenData), expected);
-
-    // Without a plug-in object nothing is looked up.
-    vX10EventSource* saved = x10EventSource;
-    x10EventSource = nullptr;
-    events.lookups.clear();
-    EXPECT_EQ(decode({0x02, 0x66, 0x62}), Keys{});
-    EXPECT_TRUE(events.lookups.empty());
-    x10EventSource = saved;
 }
 
 TEST_F(X10Decode, RandomUploadsStayInsideTheirBuffer) {

@@ -22,6 +22,12 @@ bool takesAlternateHeader(uint8_t code) {
 } // namespace
 
 TEST_F(X10Fixture, EveryCommandSendsItsFramesByteForByte) {
+    // On the controller's line: 4800 baud, 8N1.
+    EXPECT_EQ(port.settings().BaudRate, 4800u);
+    EXPECT_EQ(port.settings().ByteSize, 8);
+    EXPECT_EQ(port.settings().Parity, 0);
+    EXPECT_EQ(port.settings().StopBits, 0);
+
     Bytes expected;
     int accepted = 0;
     for (int house = 0; house < 16; ++house) {

@@ -54,7 +54,7 @@ protected:
 
     ChildProcess sim;
     FakeEventSource events;
-    CountingX10Port port;
+    CountingX10Port port{events};
 };
 
 // The controller at the pace of the mains: its ready byte comes 25 cycles after

@@ -220,6 +220,7 @@ private:
 
 // A port that counts what its protocol did.
 struct CountingX10Port : vX10Port {
+    using vX10Port::vX10Port;
     void onData() override {
         vX10Port::onData();
         ++dataCalls;
@@ -271,7 +272,7 @@ protected:
 
     ScriptedController device;
     FakeEventSource events;
-    CountingX10Port port;
+    CountingX10Port port{events};
 };
 
 } // namespace x10test

@@ -41,7 +41,7 @@ vStatusLineNode::vStatusLineNode(const char* name)
     std::snprintf(portName, sizeof portName, "%s", setting.name);
     if (setting.bad) reportError(kBadSettingText, kBadSettingCode);
     portHandle = openComPort(portName);
-    if (portHandle == nullptr && outage.begin()) reportError(kOpenFailedText, kOpenFailedCode);
+    if (portHandle == nullptr && schedule.failed()) reportError(kOpenFailedText, kOpenFailedCode);
     // A pass a millisecond, as long as the node lives: otherwise Windows would
     // poll at its 15.6 ms tick and miss shorter pulses. Asked for here and given
     // back by the destructor, on the host's thread, whatever the worker does.
@@ -65,7 +65,7 @@ vStatusLineNode::~vStatusLineNode() {
 }
 
 void vStatusLineNode::noteFailure(PortFailure failure) {
-    if (outage.begin()) unreported = static_cast<int>(failure);
+    if (schedule.failed()) unreported = static_cast<int>(failure);
 }
 
 uint32_t vStatusLineNode::run() {
@@ -80,15 +80,16 @@ uint32_t vStatusLineNode::run() {
     // each button takes its line's state again, and a line that became active
     // meanwhile fires once.
     uint32_t posted = 0;
-    uint32_t lastOpen = plat::tickCount();
+    schedule.wait(plat::tickCount());
     while (isRunning()) {
         plat::pace(pacer, 1);
         if (unreported >= 0 &&
             plat::postMessage(target, portFailed, static_cast<uintptr_t>(unreported), 0))
             unreported = -1;
         if (portHandle == nullptr) {
-            if (plat::tickCount() - lastOpen < kReopenPeriodMs) continue;
-            lastOpen = plat::tickCount();
+            const uint32_t now = plat::tickCount();
+            if (!schedule.due(now)) continue;
+            schedule.wait(now);
             portHandle = openComPort(portName);
             if (portHandle == nullptr) {
                 noteFailure(kOpenFailed);
@@ -102,10 +103,10 @@ uint32_t vStatusLineNode::run() {
             noteFailure(kStatusFailed);
             plat::serialClose(portHandle);
             portHandle = nullptr;
-            lastOpen = plat::tickCount();
+            schedule.wait(plat::tickCount());
             continue;
         }
-        outage.end();
+        schedule.worked();
         for (int i = 0; i < kButtons; ++i) {
             uint32_t flag = kButtonLines[i];
             if (((posted ^ status) & flag) == 0) continue;

@@ -12,7 +12,7 @@
 #include "descriptors/vGroupNode.h"
 #include "platform/windows.h"
 #include "runtime/vMessageWnd.h"
-#include "runtime/vOutage.h"
+#include "runtime/vReopenSchedule.h"
 #include "runtime/vThread.h"
 
 // Window message posted for a line change: wParam = button index, lParam =
@@ -26,7 +26,6 @@ class vStatusLineNode : public vTreeNode, public vMessageWnd, public vThread {
 public:
     static constexpr int kButtons = 4;
     static constexpr const char* kDefaultPort = "COM3";
-    static constexpr uint32_t kReopenPeriodMs = 2000;
 
     // What began an outage, and what the host is told of it (error report 1,304).
     enum PortFailure : uintptr_t { kOpenFailed = 0, kStatusFailed = 1 };
@@ -59,7 +58,7 @@ private:
     // failed device and opens it again.
     plat::Handle portHandle;
     plat::Handle pacer = nullptr; // the poll's, from build to teardown
-    vOutage outage;               // the worker's, once it runs
+    vReopenSchedule schedule;     // the worker's, once it runs
     int unreported = -1;          // the worker's: a failure still to be posted to the window
 };
 

@@ -27,4 +27,4 @@ void vStatusLinePlugin::teardown() {
     statusNode = nullptr;
 }
 
-KVQ_PLUGIN_LIBRARY(vStatusLinePlugin, statusLinePlugin)
+KVQ_PLUGIN_LIBRARY(vStatusLinePlugin)

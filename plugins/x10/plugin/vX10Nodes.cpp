@@ -1,13 +1,12 @@
 #include "plugin/vX10Nodes.h"
 
 #include "entry/hostRequests.h"
-#include "plugin/vX10Plugin.h"
 #include "protocol/x10Codes.h"
 
 #include <cstdio>
 
-vX10Unit::vX10Unit(const char* name, vNode* parent, int32_t house, int32_t unit)
-    : vGroupNode(name, nullptr, parent) {
+vX10Unit::vX10Unit(const char* name, vNode* parent, int32_t house, int32_t unit, vNode* functions)
+    : vGroupNode(name, nullptr, parent), functions(functions) {
     addAttributeInt("house", house, nullptr);
     addAttributeInt("unit", unit, nullptr);
 }
@@ -25,22 +24,19 @@ int64_t vX10Unit::command(uint32_t, uint32_t w2, uint32_t w3, uint32_t, uint32_t
     char shortName[8] = {};
     std::snprintf(shortName, sizeof shortName, "%c%u", 'a' + house,
                   static_cast<unsigned>(static_cast<uint8_t>(unit + 1)));
-    vX10Plugin* plugin = vX10Plugin::current();
-    sendShortNameReport(plugin != nullptr ? plugin->functions() : nullptr, shortName, code);
+    sendShortNameReport(functions, shortName, code);
     return 0;
 }
 
-vX10Function::vX10Function(const char* name, vNode* parent, int32_t kind, uint8_t code)
-    : vFunctionNode(name, nullptr, parent), kind(kind), code(code) {}
+vX10Function::vX10Function(const char* name, vNode* parent, int32_t kind, uint8_t code,
+                           vX10Port& port)
+    : vFunctionNode(name, nullptr, parent), kind(kind), code(code), port(port) {}
 
 vX10Function::~vX10Function() = default;
 
 uint32_t vX10Function::invoke(uint32_t, uint32_t, uint32_t) {
-    vX10Plugin* plugin = vX10Plugin::current();
-    vX10Port* port = plugin != nullptr ? plugin->controllerPort() : nullptr;
-    if (port == nullptr) return 0;
-    if (kind == powerOn) return static_cast<uint32_t>(port->sendCommand(kX10FunctionOn, 0, code));
-    if (kind == powerOff) return static_cast<uint32_t>(port->sendCommand(kX10FunctionOff, 0, code));
+    if (kind == powerOn) return static_cast<uint32_t>(port.sendCommand(kX10FunctionOn, 0, code));
+    if (kind == powerOff) return static_cast<uint32_t>(port.sendCommand(kX10FunctionOff, 0, code));
     return 0;
 }
 

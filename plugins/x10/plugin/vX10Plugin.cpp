@@ -11,7 +11,6 @@
 #include <cstdio>
 
 namespace {
-vX10Plugin* currentPlugin = nullptr;
 
 // The house tree node and unit null node of the event side carry "code".
 bool hasCode(vNode* node, int32_t code) {
@@ -19,26 +18,17 @@ bool hasCode(vNode* node, int32_t code) {
 }
 } // namespace
 
-vX10Plugin::vX10Plugin() : vPlugin("KV-X10") {
-    currentPlugin = this;
-    x10EventSource = this;
-}
+vX10Plugin::vX10Plugin() : vPlugin("KV-X10") {}
 
 // Destroyed by any path (detach, or the host destroying the root), the
 // plug-in releases what it built exactly once.
 vX10Plugin::~vX10Plugin() {
     teardown();
-    if (x10EventSource == this) x10EventSource = nullptr;
-    if (currentPlugin == this) currentPlugin = nullptr;
-}
-
-vX10Plugin* vX10Plugin::current() {
-    return currentPlugin;
 }
 
 void vX10Plugin::build() {
     if (port != nullptr || functionsRoot != nullptr || eventsRoot != nullptr) return; // built
-    port = new vX10Port();
+    port = new vX10Port(*this);
     // Read once: every reopen after an outage takes the same port.
     PortSetting setting = readPortSetting(kDefaultPort);
     if (setting.bad) reportError(kBadSettingText, kBadSettingCode);
@@ -59,11 +49,11 @@ void vX10Plugin::build() {
             char unitName[16];
             std::snprintf(unitName, sizeof unitName, "Unit Code: %d", u + 1);
             uint8_t code = static_cast<uint8_t>(houseCodes[h] | unitCodes[u]);
-            auto* unit = new vX10Unit(unitName, houseGroup, h, u);
+            auto* unit = new vX10Unit(unitName, houseGroup, h, u, functionsRoot);
             auto* slot = new vNullNode(unitName, houseTree, nullptr, nullptr);
             slot->addAttributeIntClear24("code", unitCodes[u], nullptr);
-            new vX10Function("Power On", unit, vX10Function::powerOn, code);
-            new vX10Function("Power Off", unit, vX10Function::powerOff, code);
+            new vX10Function("Power On", unit, vX10Function::powerOn, code, *port);
+            new vX10Function("Power Off", unit, vX10Function::powerOff, code, *port);
             new vX10Event("Powered On", slot);
             new vX10Event("Powered Off", slot);
         }
@@ -101,4 +91,4 @@ vAssignmentButton* vX10Plugin::findEvent(uint8_t code, int kind) {
     return nullptr;
 }
 
-KVQ_PLUGIN_LIBRARY(vX10Plugin, x10Plugin)
+KVQ_PLUGIN_LIBRARY(vX10Plugin)

@@ -3,6 +3,8 @@
 // and publishes two parallel trees of 16 house codes
 // by 16 unit codes: the group "X10" of functions the host invokes, and the
 // tree "KV-X10" of events that fire when the power line reports a command.
+// It wires its parts as it builds them: the port raises events through the
+// plug-in's `findEvent`, the function nodes send on the port.
 #pragma once
 
 #include "descriptors/vGroupNode.h"
@@ -25,9 +27,6 @@ public:
     void teardown() override;
     vAssignmentButton* findEvent(uint8_t code, int kind) override;
 
-    // The library's X10 plug-in object, or null.
-    static vX10Plugin* current();
-    vX10Port* controllerPort() const { return port; }
     vGroupNode* functions() const { return functionsRoot; }
     vTreeNode* events() const { return eventsRoot; }
 

@@ -4,7 +4,6 @@
 #include "entry/hostRequests.h"
 #include "platform/clock.h"
 #include "protocol/x10Codes.h"
-#include "protocol/x10Events.h"
 
 #include <cstring>
 
@@ -39,8 +38,8 @@ int eventKind(uint8_t functionByte) {
 
 } // namespace
 
-vX10Port::vX10Port() {
-    setReopenPeriod(kReopenPeriodMs);
+vX10Port::vX10Port(vX10EventSource& events) : vSerialPort(kLine), events(events) {
+    setReopenPeriod(vReopenSchedule::kPeriodMs);
 }
 
 vX10Port::~vX10Port() {
@@ -74,7 +73,7 @@ void vX10Port::buildClockFrame(const std::tm& local, uint8_t frame[7]) {
 }
 
 void vX10Port::beginOutage(const char* text, int32_t code) {
-    if (outage.begin()) reportError(text, code);
+    if (schedule.failed()) reportError(text, code);
 }
 
 void vX10Port::onOpenFailed() {
@@ -88,13 +87,13 @@ void vX10Port::onDeviceFailed() {
 int32_t vX10Port::receive(void* buffer, uint32_t count, uint32_t* got) {
     uint32_t received = 0;
     int32_t result = read(buffer, count, &received);
-    if (received > 0) outage.end();
+    if (received > 0) schedule.worked();
     if (got != nullptr) *got = received;
     return result;
 }
 
 int vX10Port::attemptsAllowed() const {
-    return outage.isActive() ? 1 : kAttempts;
+    return schedule.inOutage() ? 1 : kAttempts;
 }
 
 int32_t vX10Port::sendCommand(uint8_t function, uint8_t dims, uint8_t code) {
@@ -217,9 +216,8 @@ void vX10Port::decodeBuffer(const uint8_t* data, uint32_t count) {
         // nearest first, back to the previous function byte.
         for (uint32_t j = k; j >= 1 && !isFunction(j - 1); --j) {
             const uint8_t address = data[j];
-            if ((address & 0xF0) != house || x10EventSource == nullptr) continue;
-            if (vAssignmentButton* event = x10EventSource->findEvent(address, kind))
-                event->fireEvent();
+            if ((address & 0xF0) != house) continue;
+            if (vAssignmentButton* event = events.findEvent(address, kind)) event->fireEvent();
         }
     }
 }

@@ -14,7 +14,8 @@
 // outage ends when the controller is heard from again.
 #pragma once
 
-#include "runtime/vOutage.h"
+#include "protocol/x10Events.h"
+#include "runtime/vReopenSchedule.h"
 #include "serial/vSerialPort.h"
 
 #include <cstdint>
@@ -22,6 +23,9 @@
 
 class vX10Port : public vSerialPort {
 public:
+    // The controller's line: 4800 baud, 8 data bits, no parity, one stop bit.
+    static constexpr LineSetting kLine{4800, 8, 0, 0};
+
     // Attempts per frame before it is given up; a poll or clock request served
     // while a frame waits for its checksum counts as one.
     static constexpr int kAttempts = 10;
@@ -34,7 +38,6 @@ public:
     // The upload buffer: a size byte of up to 255 (mask and data bytes) fits.
     static constexpr uint32_t kUploadBufferSize = 256;
     static constexpr uint32_t kClockReplyWaitMs = 1000;
-    static constexpr uint32_t kReopenPeriodMs = 2000;
 
     // What the host is told when an outage begins (error report 1,304).
     static constexpr const char* kOpenFailedText = "vX10Port:open()";
@@ -48,7 +51,9 @@ public:
     using LocalTimeSource = std::tm (*)();
     static std::tm systemLocalTime();
 
-    vX10Port();
+    // Events reported from the power line are raised in `events`, which
+    // outlives the port.
+    explicit vX10Port(vX10EventSource& events);
     ~vX10Port() override;
 
     // One byte from the controller: a poll or a clock request is served.
@@ -83,7 +88,7 @@ public:
 
     // Whether the controller is in an outage: absent, failed or silent, and not
     // heard from since.
-    bool inOutage() const { return outage.isActive(); }
+    bool inOutage() const { return schedule.inOutage(); }
 
 protected:
     void onOpenFailed() override;
@@ -99,6 +104,7 @@ private:
     int attemptsAllowed() const;
     void beginOutage(const char* text, int32_t code);
 
+    vX10EventSource& events;
     LocalTimeSource localTime = &vX10Port::systemLocalTime;
-    vOutage outage;
+    vReopenSchedule schedule; // its period is the port's reopen period
 };

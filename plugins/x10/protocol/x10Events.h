@@ -1,7 +1,7 @@
-// The narrow interface through which the X10 port raises events: it asks the
-// one X10 plug-in object of the library for the event node of a module and an
-// event kind, and fires that node. The plug-in object implements
-// vX10EventSource and publishes itself in `x10EventSource` while it exists.
+// The narrow interface through which the X10 port raises events: it asks its
+// event source for the event node of a module and an event kind, and fires
+// that node. The plug-in object implements vX10EventSource over its event tree
+// and hands itself to the port it makes.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +19,3 @@ public:
     // The event node of the module `code` (code byte) for `kind`, or null.
     virtual vAssignmentButton* findEvent(uint8_t code, int kind) = 0;
 };
-
-// The library's X10 plug-in object, or null while none exists.
-extern vX10EventSource* x10EventSource;
