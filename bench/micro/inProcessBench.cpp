@@ -75,7 +75,8 @@ void BM_X10FindEvent(benchmark::State& state, int kind) {
     vX10Plugin* plugin = builtPlugin(state);
     if (plugin == nullptr) return;
     for (int code = 0; code < 256; ++code) {
-        vAssignmentButton* event = plugin->findEvent(static_cast<uint8_t>(code), kind);
+        vAssignmentButton* event =
+            plugin->eventSource().findEvent(static_cast<uint8_t>(code), kind);
         bool right = kind == kX10EventNone ? event == nullptr
                                            : isEventOf(event, static_cast<uint8_t>(code), kind);
         if (!right)
@@ -83,7 +84,8 @@ void BM_X10FindEvent(benchmark::State& state, int kind) {
     }
     uint32_t code = 0;
     for (auto _ : state)
-        benchmark::DoNotOptimize(plugin->findEvent(static_cast<uint8_t>(code++), kind));
+        benchmark::DoNotOptimize(
+            plugin->eventSource().findEvent(static_cast<uint8_t>(code++), kind));
 }
 // Each iteration looks up the next code byte, so a figure is the mean over all 256.
 BENCHMARK_CAPTURE(BM_X10FindEvent, on, kX10EventOn);

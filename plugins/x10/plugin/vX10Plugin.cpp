@@ -10,14 +10,6 @@
 
 #include <cstdio>
 
-namespace {
-
-// The house tree node and unit null node of the event side carry "code".
-bool hasCode(vNode* node, int32_t code) {
-    return node->attributeInt("code") == code;
-}
-} // namespace
-
 vX10Plugin::vX10Plugin() : vPlugin("KV-X10") {}
 
 // Destroyed by any path (detach, or the host destroying the root), the
@@ -28,7 +20,7 @@ vX10Plugin::~vX10Plugin() {
 
 void vX10Plugin::build() {
     if (port != nullptr || functionsRoot != nullptr || eventsRoot != nullptr) return; // built
-    port = new vX10Port(*this);
+    port = new vX10Port(eventTree);
     // Read once: every reopen after an outage takes the same port.
     PortSetting setting = readPortSetting(kDefaultPort);
     if (setting.bad) reportError(kBadSettingText, kBadSettingCode);
@@ -67,28 +59,6 @@ void vX10Plugin::teardown() {
     port = nullptr;
     delete eventsRoot;
     eventsRoot = nullptr;
-}
-
-vAssignmentButton* vX10Plugin::findEvent(uint8_t code, int kind) {
-    if (eventsRoot == nullptr) return nullptr;
-    for (vNode* house = eventsRoot->firstChild(); house != nullptr;) {
-        vNode* nextHouse = eventsRoot->nextChild(house);
-        if (hasCode(house, code & 0xF0)) {
-            for (vNode* unit = house->firstChild(); unit != nullptr;) {
-                vNode* nextUnit = house->nextChild(unit);
-                if (hasCode(unit, code & 0x0F)) {
-                    const char* name = kind == kX10EventOn    ? "Powered On"
-                                       : kind == kX10EventOff ? "Powered Off"
-                                                              : nullptr;
-                    if (name == nullptr) return nullptr;
-                    return dynamic_cast<vAssignmentButton*>(unit->findChild(name, "*", nullptr));
-                }
-                unit = nextUnit;
-            }
-        }
-        house = nextHouse;
-    }
-    return nullptr;
 }
 
 KVQ_PLUGIN_LIBRARY(vX10Plugin)

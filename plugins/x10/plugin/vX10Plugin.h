@@ -4,15 +4,15 @@
 // by 16 unit codes: the group "X10" of functions the host invokes, and the
 // tree "KV-X10" of events that fire when the power line reports a command.
 // It wires its parts as it builds them: the port raises events through the
-// plug-in's `findEvent`, the function nodes send on the port.
+// event tree's lookup (vX10EventTree), the function nodes send on the port.
 #pragma once
 
 #include "descriptors/vGroupNode.h"
 #include "entry/vPlugin.h"
+#include "plugin/vX10EventTree.h"
 #include "protocol/vX10Port.h"
-#include "protocol/x10Events.h"
 
-class vX10Plugin : public vPlugin, public vX10EventSource {
+class vX10Plugin : public vPlugin {
 public:
     vX10Plugin();
     ~vX10Plugin() override;
@@ -25,7 +25,8 @@ public:
 
     void build() override;
     void teardown() override;
-    vAssignmentButton* findEvent(uint8_t code, int kind) override;
+    // The port's source of events: the lookup over the event tree.
+    vX10EventSource& eventSource() { return eventTree; }
 
     vGroupNode* functions() const { return functionsRoot; }
     vTreeNode* events() const { return eventsRoot; }
@@ -34,4 +35,5 @@ private:
     vX10Port* port = nullptr;
     vGroupNode* functionsRoot = nullptr;
     vTreeNode* eventsRoot = nullptr;
+    vX10EventTree eventTree{eventsRoot}; // after the field it reads
 };

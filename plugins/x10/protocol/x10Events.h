@@ -1,7 +1,7 @@
 // The narrow interface through which the X10 port raises events: it asks its
 // event source for the event node of a module and an event kind, and fires
-// that node. The plug-in object implements vX10EventSource over its event tree
-// and hands itself to the port it makes.
+// that node. The plug-in's vX10EventTree implements it over the event tree, and
+// the plug-in hands it to the port it makes.
 #pragma once
 
 #include <cstdint>
