@@ -376,6 +376,13 @@ TEST(Cm11aSim, InjectedFaults) {
 
     sim.command("garbage 12 0xa5 5a");
     EXPECT_EQ(t.read(3), (Bytes{0x12, 0xA5, 0x5A}));
+    // Given bytes in place of the status answer, until normal again.
+    sim.command("status-answer 4f 4b");
+    t.send({0x8B});
+    EXPECT_EQ(t.read(3, 300), (Bytes{0x4F, 0x4B}));
+    sim.command("status-answer normal");
+    t.send({0x8B});
+    EXPECT_EQ(t.read(14).size(), 14u);
 
     // Early poll: a report queued while a frame is on its way polls in place of
     // the ready byte; answered with c3 at once, it uploads and nothing is wrong.
@@ -416,6 +423,13 @@ TEST(Cm11aSim, InjectedFaults) {
     EXPECT_EQ(fileText(busy), sim.device + "\n");
     sim.command("release");
     ASSERT_TRUE(sim.logs("released " + sim.device));
+    EXPECT_TRUE(lockable());
+    EXPECT_EQ(fileText(busy), "");
+    // A timed hold ends by itself.
+    sim.command("hold 4");
+    ASSERT_TRUE(sim.logs("held " + sim.device + " (for 4000 ms)"));
+    EXPECT_FALSE(lockable());
+    EXPECT_TRUE(sim.logs("released " + sim.device + " (time up)", 30000));
     EXPECT_TRUE(lockable());
     EXPECT_EQ(fileText(busy), "");
     // Locked elsewhere first, it takes the lock when the other lets go.
@@ -477,22 +491,41 @@ TEST(Cm11aSim, CommandLine) {
         for (std::string line; help.readLine(line, kStartMs);)
             text += line + "\n";
         EXPECT_EQ(help.wait(kStartMs), 0);
-        for (const char* word : {"--link",          "--control",     "--json",
-                                 "--poll-interval", "--poll-limit",  "--clock-timeout",
-                                 "--frame-timeout", "--exit-on-eof", "--help",
-                                 "report",          "clock",         "bad-checksum",
-                                 "silent",          "garbage",       "hangup",
-                                 "unplug",          "plug",          "hold",
-                                 "release",         "early-poll",    "quit"})
+        for (const char* word : {"--link",
+                                 "--control",
+                                 "--json",
+                                 "--poll-interval",
+                                 "--poll-limit",
+                                 "--clock-timeout",
+                                 "--frame-timeout",
+                                 "--exit-on-eof",
+                                 "--help",
+                                 "report",
+                                 "clock",
+                                 "bad-checksum",
+                                 "silent",
+                                 "garbage",
+                                 "hangup",
+                                 "unplug",
+                                 "plug",
+                                 "hold",
+                                 "release",
+                                 "early-poll",
+                                 "status-answer",
+                                 "quit"})
             EXPECT_NE(text.find(word), std::string::npos) << word;
     }
     for (auto args : {std::vector<std::string>{kSim, "--bogus"},
                       std::vector<std::string>{kSim, "--poll-interval", "soon"},
-                      std::vector<std::string>{kSim, "--link"}}) {
+                      std::vector<std::string>{kSim, "--link"},
+                      std::vector<std::string>{kSim, "--firmware", "16"},
+                      std::vector<std::string>{kSim, "--house", "Q"},
+                      std::vector<std::string>{kSim, "--house", "AB"}}) {
         ChildProcess bad(args);
         EXPECT_EQ(bad.wait(kStartMs), 2) << args[1];
         std::string error = bad.errorText();
         EXPECT_EQ(error.rfind("cm11a-sim: ", 0), 0u) << error;
+        EXPECT_NE(error.find(args[1]), std::string::npos) << error;
         EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
     }
 

@@ -114,6 +114,9 @@ const char* commandHelp() {
            "                            plug-in answers such a poll and never reads it as ready);\n"
            "                            always: one queued while idle waits for the next ready\n"
            "                            byte too, so a test need not hit the frame's time\n"
+           "  status-answer HEX|normal  answer each status request with exactly these bytes\n"
+           "                            (an unknown answer, a status out of range), until\n"
+           "                            status-answer normal\n"
            "  cancel                    drop queued reports and clock requests\n"
            "  status                    log the state of every module switched so far, then the\n"
            "                            protocol errors and duplicate frames counted so far\n"
@@ -215,6 +218,16 @@ CommandResult runCommand(const std::string& line, Controller& controller, Port& 
         }
         accepted();
         controller.setEarlyPoll(words[1] == "on", words[1] == "always");
+        return CommandResult::Done;
+    }
+    if (name == "status-answer") {
+        std::vector<uint8_t> bytes;
+        if (!(words.size() == 2 && words[1] == "normal") && !parseHexList(words, 1, bytes, error)) {
+            error = "status-answer: " + error + " (HEX... or normal)";
+            return CommandResult::Error;
+        }
+        accepted();
+        controller.setStatusAnswer(bytes);
         return CommandResult::Done;
     }
     auto devicePermits = [&]() {

@@ -4,7 +4,7 @@
 // frame put on the power line; it offers power-line traffic to the plug-in
 // with repeated polls and an upload, asks for the time with a clock request
 // and checks the answer, and injects faults (wrong checksums, silence,
-// arbitrary bytes). It owns no descriptor: bytes go out through a writer, and
+// arbitrary bytes, other bytes in place of the status answer). It owns no descriptor: bytes go out through a writer, and
 // it is told when the device is unplugged and plugged in again.
 #pragma once
 
@@ -83,6 +83,9 @@ public:
     // The 14-byte answer to a status request (0x8B), from the controller's own
     // clock and state at monotonic time now (ms).
     std::vector<uint8_t> statusAnswer(long long now) const;
+    // Bytes sent in answer to a status request in place of the status (an
+    // unknown answer, a status out of range); empty: the status again.
+    void setStatusAnswer(std::vector<uint8_t> bytes) { givenStatusAnswer_ = std::move(bytes); }
     // The line is gone: nothing is sent or queued any more.
     void hangUp();
     bool isHungUp() const { return hungUp_; }
@@ -162,6 +165,7 @@ private:
     uint16_t batteryTimer_ = 0xFFFF; // as after a reset: never on batteries since
     uint8_t monitoredHouse_ = 0x6;   // house code nibble: A
     uint8_t firmware_ = 1;
+    std::vector<uint8_t> givenStatusAnswer_; // sent in place of the status when not empty
 
     House houses_[16];
     std::map<uint8_t, bool> modules_; // address byte -> on

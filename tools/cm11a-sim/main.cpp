@@ -74,6 +74,7 @@ const char* const kStatusHelp =
     "monitored house (2 bytes each, high first; bit n is unit n+1): the units addressed\n"
     "now, the units on, the units dimmed (always 0: the simulator keeps no dim level).\n"
     "The clock starts at the local time and is set by every valid clock answer.\n"
+    "The status-answer command makes it answer with other bytes instead.\n"
     "A status request is answered when no exchange runs, and also in place of an ack\n"
     "(the frame is then dropped); while polling, asking for the clock or putting a frame\n"
     "on the power line it is logged and not answered; after a frame's header it is the\n"
