@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <set>
+#include <sstream>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -206,9 +209,39 @@ TEST_F(X10, AHostThatDestroysTheFiringNodeInItsCallOut) {
     EXPECT_TRUE(noSanitizerReport(x.child()));
 }
 
-// kvq-host probe among four ports: the controller on COM4, nothing behind
-// COM2, COM3 held by another program, no device for COM5. It sends the status
-// request and nothing else, and reads the controller's own clock from it.
+// The answers that INSTALL.txt's "When nothing happens" lists for probe, as the
+// text before the first placeholder of each ("controller, firmware F, ..."
+// gives "controller, firmware ").
+std::vector<std::string> installProbeAnswers() {
+    std::ifstream in(KVQ_SOURCE_DIR "/packaging/INSTALL.txt.in");
+    std::vector<std::string> answers;
+    bool table = false;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find("says for each port what answered:") != std::string::npos) {
+            table = true;
+        } else if (table && line.empty() && !answers.empty()) {
+            break;
+        } else if (table && line.rfind("       ", 0) == 0 && line[7] != ' ') {
+            std::istringstream words(line.substr(7, line.find("  ", 7) - 7));
+            std::string answer;
+            for (std::string w; words >> w;) {
+                std::string bare = w.substr(0, w.find_last_not_of(",.:") + 1);
+                if (w == "..." || (!bare.empty() && std::all_of(bare.begin(), bare.end(), isupper)))
+                    break;
+                answer += w + " ";
+            }
+            answers.push_back(answer.substr(0, answer.size() - 1));
+        }
+    }
+    return answers;
+}
+
+// kvq-host probe among many ports: the controller on COM4, nothing behind
+// COM2, COM3 held by another program, no device for COM5, then a controller
+// polling, one asking for the clock, a modem's answer, a status answer out of
+// range, and one whose battery timer starts with the poll byte. It sends the
+// status request and nothing else, and reads the controller's own clock from
+// it. Each answer reads as INSTALL.txt lists it.
 TEST_F(X10, ProbeFindsTheControllerAmongOtherPortsAndSendsOnlyTheStatusRequest) {
     Simulator controller({"--firmware", "7", "--house", "C"});
     ASSERT_TRUE(controller.ok());
@@ -235,10 +268,41 @@ TEST_F(X10, ProbeFindsTheControllerAmongOtherPortsAndSendsOnlyTheStatusRequest) 
                                                 "COM4 (" + controller.device + "): free",
                                                 "COM5 (/nonexistent/tty): absent"}));
 
+    struct Answer {
+        std::string port, setup, line; // setup: the simulator's command
+    };
+    const std::vector<Answer> answers = {
+        {"COM6", "report A1 A-ON", "a controller polling (5a): it has power-line traffic"},
+        {"COM7", "clock", "a controller asking for the clock (a5): it lost its time"},
+        {"COM8", "status-answer 4f 4b 0d 0a",
+         "an answer that is no controller's status: 4f 4b 0d 0a"},
+        {"COM9", "status-answer ff ff 00 00 0c 00 01 61 00 00 00 00 00 00",
+         "an answer that is no controller's status: ff ff 00 00 0c 00 01 61 00 00 00 00 00 00"},
+        {"COM10", "status-answer 5a 00 1e 1f 05 10 02 61 00 00 00 00 00 00",
+         "controller, firmware 1, clock 10:31:30 Mon day 16, battery timer 5a00, monitored house "
+         "A (on: none)"}};
+    std::vector<std::unique_ptr<Simulator>> others;
+    ChildProcess::Env all = env;
+    for (const Answer& a : answers) {
+        others.push_back(
+            std::make_unique<Simulator>(std::vector<std::string>{"--clock-timeout", "600000"}));
+        ASSERT_TRUE(others.back()->ok() && others.back()->command(a.setup)) << a.setup;
+        all.emplace_back("KVQ_PORT_" + a.port, others.back()->device);
+    }
+    // The poll and the clock request are there before the probe opens the port.
+    EXPECT_NE(others[0]->child->waitFor("tx 5a"), "");
+    EXPECT_NE(others[1]->child->waitFor("tx a5"), "");
+    ModemLines::use(::testing::TempDir() + "kvq-probe-" + std::to_string(getpid()));
+    ModemLines::set(true, false, false, true);
+    ChildProcess::Env withLines = all;
+    withLines.emplace_back("LD_PRELOAD", ModemLines::ldPreload());
+
     // A busy machine may take its time; the answer itself comes at once.
-    ChildProcess probe({tool, "probe", "COM2", "COM3", "COM4", "COM5", "--wait", "5000"}, env);
+    ChildProcess probe({tool, "probe", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8",
+                        "COM9", "COM10", "--lines", "--wait", "5000"},
+                       withLines);
     const std::string found = probe.waitFor("COM4", 60000);
-    EXPECT_NE(probe.waitFor("COM5", 60000), "");
+    EXPECT_NE(probe.waitFor("COM10", 60000), "");
     EXPECT_EQ(probe.wait(60000), 0) << "a controller was found";
     std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -253,6 +317,25 @@ TEST_F(X10, ProbeFindsTheControllerAmongOtherPortsAndSendsOnlyTheStatusRequest) 
     EXPECT_EQ(countContaining(probe.lines(), "COM2 (" + silent.slavePath() + "): silence"), 1);
     EXPECT_EQ(countContaining(probe.lines(), "COM3 (" + held.slavePath() + "): held"), 1);
     EXPECT_EQ(countContaining(probe.lines(), "COM5 (/nonexistent/tty): no device"), 1);
+    const std::string lines = "; lines CTS on, DSR off, RLSD on, RING off";
+    EXPECT_EQ(countContaining(probe.lines(), lines), 7) << "not for a held or absent port";
+    for (size_t i = 0; i < answers.size(); ++i)
+        EXPECT_EQ(countContaining(probe.lines(), answers[i].port + " (" + others[i]->device +
+                                                     "): " + answers[i].line),
+                  1)
+            << answers[i].setup;
+    const std::vector<std::string> documented = installProbeAnswers();
+    EXPECT_EQ(documented.size(), 7u);
+    for (const std::string& answer : documented)
+        EXPECT_GE(countContaining(probe.lines(), "): " + answer), 1) << answer;
+    for (const std::string& l : probe.lines()) {
+        bool listed = false;
+        for (const std::string& answer : documented)
+            listed |= l.find("): " + answer) != std::string::npos;
+        EXPECT_TRUE(listed) << "not in INSTALL.txt: " << l;
+    }
+    ModemLines::remove();
+
     pollfd sent{silent.master(), POLLIN, 0};
     ASSERT_EQ(poll(&sent, 1, 10000), 1);
     uint8_t bytes[16];
@@ -266,5 +349,30 @@ TEST_F(X10, ProbeFindsTheControllerAmongOtherPortsAndSendsOnlyTheStatusRequest) 
         received += l.rfind("rx ", 0) == 0;
     EXPECT_EQ(received, 1);
     EXPECT_EQ(controller.logged("rx 8b status request"), 1);
+
+    // JSON, with the modem lines of a bare terminal unreadable.
+    ChildProcess json(
+        {tool, "probe", "COM3", "COM5", "COM9", "COM10", "--json", "--lines", "--wait", "5000"},
+        all);
+    EXPECT_EQ(json.wait(60000), 0);
+    const std::string head = "{\"event\":\"probe\",\"port\":\"COM";
+    const std::string noLines = ",\"cts\":null,\"dsr\":null,\"rlsd\":null,\"ring\":null}";
+    std::vector<std::string> objects;
+    for (std::string l; json.readLine(l, 1000);)
+        objects.push_back(l);
+    EXPECT_EQ(
+        objects,
+        (std::vector<std::string>{
+            head + "3\",\"device\":\"" + held.slavePath() + "\",\"found\":\"held\",\"bytes\":\"\"}",
+            head + "5\",\"device\":\"/nonexistent/tty\",\"found\":\"absent\",\"bytes\":\"\"}",
+            head + "9\",\"device\":\"" + others[3]->device +
+                "\",\"found\":\"unknown\",\"bytes\":\"ff ff 00 00 0c 00 01 61 00 00 00 00 00 00\"" +
+                noLines,
+            head + "10\",\"device\":\"" + others[4]->device +
+                "\",\"found\":\"controller\",\"bytes\":\"5a 00 1e 1f 05 10 02 61 00 00 00 00 "
+                "00 00\",\"firmware\":1,\"clock\":\"10:31:30 Mon day 16\",\"yday\":16,"
+                "\"weekday\":\"Mon\",\"batteryTimer\":23040,\"house\":\"A\",\"addressed\":"
+                "\"none\",\"on\":\"none\",\"dimmed\":\"none\"" +
+                noLines}));
     close(holder);
 }

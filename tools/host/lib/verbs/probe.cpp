@@ -63,6 +63,18 @@ struct Finding {
     uint32_t lines = 0;
 };
 
+// Whether the last 14 bytes decode as a status answer with nothing but polls
+// and clock requests before them. The answer's own first byte may be either
+// (a battery timer of 5a.., say), so where the answer starts is only known once
+// it has come.
+bool statusAtEnd(const std::vector<uint8_t>& bytes, X10Status& status) {
+    if (bytes.size() < kX10StatusSize) return false;
+    const size_t start = bytes.size() - kX10StatusSize;
+    for (size_t i = 0; i < start; ++i)
+        if (bytes[i] != kX10Poll && !isClockRequest(bytes[i])) return false;
+    return x10DecodeStatus(bytes.data() + start, status);
+}
+
 // Sends the request and reads what comes within `waitMs`: the answer's 14
 // bytes, after any polls or clock requests that came first.
 void ask(plat::Handle port, uint32_t waitMs, Finding& f) {
@@ -72,7 +84,8 @@ void ask(plat::Handle port, uint32_t waitMs, Finding& f) {
     }
     const auto deadline = plat::MonotonicClock::now() + std::chrono::milliseconds(waitMs);
     size_t leading = 0; // polls and clock requests before the answer
-    while (f.bytes.size() - leading < kX10StatusSize) {
+    bool answered = false;
+    while (!answered && f.bytes.size() - leading < kX10StatusSize) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                         deadline - plat::MonotonicClock::now())
                         .count();
@@ -85,11 +98,11 @@ void ask(plat::Handle port, uint32_t waitMs, Finding& f) {
         if (r != plat::kTransferDone || got == 0) continue;
         if (f.bytes.size() == leading && (byte == kX10Poll || isClockRequest(byte))) ++leading;
         f.bytes.push_back(byte);
+        answered = statusAtEnd(f.bytes, f.status);
     }
     if (f.bytes.empty()) {
         f.found = "silence";
-    } else if (f.bytes.size() - leading == kX10StatusSize &&
-               x10DecodeStatus(f.bytes.data() + leading, f.status)) {
+    } else if (answered) {
         f.found = "controller";
     } else if (f.bytes[0] == kX10Poll) {
         f.found = "polling";
