@@ -4,8 +4,9 @@
 // frame put on the power line; it offers power-line traffic to the plug-in
 // with repeated polls and an upload, asks for the time with a clock request
 // and checks the answer, and injects faults (wrong checksums, silence,
-// arbitrary bytes, other bytes in place of the status answer). It owns no descriptor: bytes go out through a writer, and
-// it is told when the device is unplugged and plugged in again.
+// arbitrary bytes, other bytes in place of the status answer). It owns no
+// descriptor: bytes go out through a writer, and it is told when the device
+// is unplugged and plugged in again.
 #pragma once
 
 #include "eventLog.h"
