@@ -374,5 +374,7 @@ TEST_F(X10, ProbeFindsTheControllerAmongOtherPortsAndSendsOnlyTheStatusRequest) 
                 "\"weekday\":\"Mon\",\"batteryTimer\":23040,\"house\":\"A\",\"addressed\":"
                 "\"none\",\"on\":\"none\",\"dimmed\":\"none\"" +
                 noLines}));
+    ChildProcess none({tool, "probe", "COM5", "COM9"}, all);
+    EXPECT_EQ(none.wait(60000), 1) << "no controller answered";
     close(holder);
 }
