@@ -182,6 +182,39 @@ TEST_F(PlatformSerial, ReadOnASilentLineGivesUpAfterTheLimitAndLeavesTheBuffer) 
     EXPECT_LT(msSince(start), 450);
 }
 
+// A request that its caller gives up at the time limit is cancelled; what the
+// device transferred before the cancel reached it is gone from the device, so
+// it is handed out, and a write that went out is no failure to be sent again.
+TEST_F(PlatformSerial, ARequestGivenUpAtItsLimitHandsOutWhatItTransferred) {
+    openConfigured();
+    plat::SerialTimeouts none{0, 0, 0, 300, 300}; // reads wait for all they ask for
+    ASSERT_TRUE(plat::serialSetTimeouts(port, &none));
+    toDevice("\x5a\x01", 2);
+    ASSERT_TRUE(waitUntil([&] { return unread() == 2; }));
+    uint8_t buffer[4] = {};
+    uint32_t got = 0;
+    EXPECT_EQ(plat::serialRead(port, buffer, 4, 300, &got), plat::kTransferDone);
+    EXPECT_EQ(got, 2u);
+    EXPECT_EQ(buffer[0], 0x5a);
+    EXPECT_EQ(buffer[1], 0x01);
+
+    // Completed between the end of the wait and the cancel.
+    plat::testing::lateCompletions(true);
+    toDevice("\x55", 1);
+    ASSERT_TRUE(waitUntil([&] { return unread() == 1; }));
+    buffer[0] = 0;
+    EXPECT_EQ(plat::serialRead(port, buffer, 1, 300, &got), plat::kTransferDone);
+    EXPECT_EQ(got, 1u);
+    EXPECT_EQ(buffer[0], 0x55);
+    EXPECT_EQ(plat::serialWrite(port, "\x04\x66", 2, 300), plat::kTransferDone);
+    EXPECT_EQ(fromDevice(2), (std::vector<uint8_t>{0x04, 0x66}));
+    // Nothing came: still a time-out, and the buffer is left alone.
+    buffer[0] = 0xAB;
+    EXPECT_EQ(plat::serialRead(port, buffer, 1, 300, &got), plat::kTransferTimedOut);
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(buffer[0], 0xAB);
+}
+
 TEST_F(PlatformSerial, ReadCompletesShortAfterTheDevicesIntervalTimeout) {
     openConfigured();
     toDevice("\x5a\x01", 2);
