@@ -2,6 +2,7 @@
 #include "fixtures/joiningThread.h"
 #include "fixtures/waitUntil.h"
 #include "platform/clock.h"
+#include "platform/deviceNames.h"
 #include "platform/posix/testing.h"
 #include "platform/serial.h"
 
@@ -477,6 +478,47 @@ TEST_F(PlatformSerial, WritesReachTheOtherEnd) {
     EXPECT_EQ(plat::serialWrite(port, "\x04\x66", 2, 1000), 1);
     EXPECT_EQ(fromDevice(2), (std::vector<uint8_t>{0x04, 0x66}));
     EXPECT_EQ(plat::serialWrite(port, "", 0, 1000), 1);
+}
+
+// The device list of a Windows 10 machine with many volumes and 256 ports,
+// which says that a buffer is too small with either error code.
+TEST(PlatformDeviceNames, TheListGrowsOnEitherErrorCodeUntilEveryPortIsFound) {
+    std::string list;
+    for (int i = 1; i <= 256; ++i)
+        list += "HarddiskVolumeShadowCopy" + std::to_string(i) + '\0' + "COM" + std::to_string(i) +
+                '\0' + "Volume{" + std::string(36, 'f') + "}" + '\0';
+    list += '\0';
+    ASSERT_GT(list.size(), plat::kFirstNameListSize);
+    for (uint32_t tooSmall : {plat::kErrorMoreData, plat::kErrorInsufficientBuffer}) {
+        int queries = 0;
+        std::vector<char> names =
+            plat::readNameList([&](char* buffer, uint32_t size, uint32_t* error) {
+                ++queries;
+                if (size < list.size()) {
+                    std::memcpy(buffer, list.data(), size); // what a short buffer may hold
+                    *error = tooSmall;
+                    return 0u;
+                }
+                std::memcpy(buffer, list.data(), list.size());
+                return static_cast<uint32_t>(list.size());
+            });
+        int ports = 0;
+        for (const char* p = names.data(); !names.empty() && *p; p += std::strlen(p) + 1)
+            ports += std::strncmp(p, "COM", 3) == 0;
+        EXPECT_EQ(ports, 256) << tooSmall;
+        EXPECT_EQ(queries, 2) << tooSmall;
+    }
+    // A list that never fits is given up at the bound; any other error at once.
+    for (uint32_t answer : {plat::kErrorMoreData, 5u}) {
+        int queries = 0;
+        std::vector<char> names = plat::readNameList([&](char*, uint32_t, uint32_t* error) {
+            ++queries;
+            *error = answer;
+            return 0u;
+        });
+        EXPECT_TRUE(names.empty());
+        EXPECT_EQ(queries, answer == 5u ? 1 : 9);
+    }
 }
 
 } // namespace
