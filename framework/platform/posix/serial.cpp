@@ -632,7 +632,7 @@ SerialTransfer serialWrite(Handle port, const void* buffer, uint32_t count, uint
         if (ready < 0 || (ready & (POLLERR | POLLNVAL))) return kTransferFailed;
     }
     tcdrain(device->fd);
-    if (completedDuringCancel(true, limit)) return afterCancel(false, true, done);
+    if (completedDuringCancel(timeoutMs != kInfinite, limit)) return afterCancel(false, true, done);
     return kTransferDone;
 }
 
