@@ -95,14 +95,16 @@ enum SerialTransfer : int {
 };
 // Reads at most `count` bytes; *transferred (when given) receives how many came.
 // A request that runs out of `timeoutMs` is cancelled before the call returns:
-// it never writes into `buffer` afterwards. A request that the device would not
+// it never writes into `buffer` afterwards, and what it had transferred by
+// then is handed out as a completed read. A request that the device would not
 // even let go of when cancelled is abandoned to a private buffer and counts as
 // a failed device.
 KVQ_PLATFORM_API SerialTransfer serialRead(Handle port, void* buffer, uint32_t count,
                                            uint32_t timeoutMs, uint32_t* transferred = nullptr);
 // Writes `count` bytes and waits for completion, at most `timeoutMs` (the
 // device's own write timeouts normally end it first); a write that does not
-// complete in that time counts as a failed device.
+// complete in that time, nor while it is being cancelled, counts as a failed
+// device.
 KVQ_PLATFORM_API SerialTransfer serialWrite(Handle port, const void* buffer, uint32_t count,
                                             uint32_t timeoutMs);
 

@@ -61,8 +61,8 @@ public:
     // Stops the timer and the watcher, then closes the device, for good: no reopening.
     void close();
     // Reads `count` bytes, waiting at most 500 ms. 1 when the read completed, even
-    // with fewer bytes (the device's own timeouts), so callers zero their buffers
-    // first; *received (when given) tells how many came.
+    // with fewer bytes (the device's own timeouts, or the 500 ms limit after some
+    // came), so callers zero their buffers first; *received tells how many came.
     int32_t read(void* buffer, uint32_t count, uint32_t* received = nullptr);
     // Writes `count` bytes and waits for completion; 1 on success.
     int32_t write(const void* buffer, uint32_t count);

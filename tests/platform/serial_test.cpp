@@ -2,6 +2,7 @@
 #include "fixtures/joiningThread.h"
 #include "fixtures/waitUntil.h"
 #include "platform/clock.h"
+#include "platform/deviceNames.h"
 #include "platform/posix/testing.h"
 #include "platform/serial.h"
 
@@ -180,6 +181,34 @@ TEST_F(PlatformSerial, ReadOnASilentLineGivesUpAfterTheLimitAndLeavesTheBuffer) 
     EXPECT_EQ(got, 0u);
     EXPECT_EQ(plat::serialWrite(port, buffer, 1, 500), plat::kTransferFailed);
     EXPECT_LT(msSince(start), 450);
+}
+
+// A request that its caller gives up at the time limit is cancelled; what the
+// device transferred before the cancel reached it is gone from the device, so
+// it is handed out, and a write that went out is no failure to be sent again.
+TEST_F(PlatformSerial, ARequestGivenUpAtItsLimitHandsOutWhatItTransferred) {
+    openConfigured();
+    plat::SerialTimeouts none{0, 0, 0, 300, 300}; // reads wait for all they ask for
+    ASSERT_TRUE(plat::serialSetTimeouts(port, &none));
+    toDevice("\x5a\x01", 2);
+    ASSERT_TRUE(waitUntil([&] { return unread() == 2; }));
+    uint8_t buffer[4] = {};
+    uint32_t got = 0;
+    EXPECT_EQ(plat::serialRead(port, buffer, 4, 300, &got), plat::kTransferDone);
+    EXPECT_EQ(got, 2u);
+    EXPECT_EQ(buffer[0], 0x5a);
+    EXPECT_EQ(buffer[1], 0x01);
+
+    // Completed between the end of the wait and the cancel.
+    plat::testing::lateCompletions(true);
+    toDevice("\x55", 1);
+    ASSERT_TRUE(waitUntil([&] { return unread() == 1; }));
+    buffer[0] = 0;
+    EXPECT_EQ(plat::serialRead(port, buffer, 1, 300, &got), plat::kTransferDone);
+    EXPECT_EQ(got, 1u);
+    EXPECT_EQ(buffer[0], 0x55);
+    EXPECT_EQ(plat::serialWrite(port, "\x04\x66", 2, 300), plat::kTransferDone);
+    EXPECT_EQ(fromDevice(2), (std::vector<uint8_t>{0x04, 0x66}));
 }
 
 TEST_F(PlatformSerial, ReadCompletesShortAfterTheDevicesIntervalTimeout) {
@@ -444,6 +473,35 @@ TEST_F(PlatformSerial, WritesReachTheOtherEnd) {
     EXPECT_EQ(plat::serialWrite(port, "\x04\x66", 2, 1000), 1);
     EXPECT_EQ(fromDevice(2), (std::vector<uint8_t>{0x04, 0x66}));
     EXPECT_EQ(plat::serialWrite(port, "", 0, 1000), 1);
+}
+
+// The device list of a machine with many volumes and 256 ports, too long for
+// the first buffer, which the system says with either error code; and lists
+// that never fit (bounded) or fail otherwise (given up at once).
+TEST(PlatformDeviceNames, TheListGrowsOnEitherErrorCodeUntilEveryPortIsFound) {
+    std::string list;
+    for (int i = 1; i <= 256; ++i)
+        list += "COM" + std::to_string(i) + '\0' + "Volume{" + std::string(64, 'f') + "}" + '\0';
+    list += '\0';
+    for (uint32_t answer : {plat::kErrorMoreData, plat::kErrorInsufficientBuffer, 5u}) {
+        for (size_t length : {list.size(), size_t{8} << 20}) {
+            int queries = 0;
+            std::vector<char> names =
+                plat::readNameList([&](char* buffer, uint32_t size, uint32_t* error) {
+                    ++queries;
+                    std::memcpy(buffer, list.data(), std::min<size_t>(size, list.size()));
+                    *error = answer;
+                    return size < length ? 0u : static_cast<uint32_t>(length);
+                });
+            int ports = 0;
+            for (const char* p = names.data(); !names.empty() && *p; p += std::strlen(p) + 1)
+                ports += std::strncmp(p, "COM", 3) == 0;
+            const bool grows = answer != 5u;
+            const bool fits = length == list.size();
+            EXPECT_EQ(ports, grows && fits ? 256 : 0) << answer << " " << length;
+            EXPECT_EQ(queries, !grows ? 1 : fits ? 2 : 9) << answer << " " << length;
+        }
+    }
 }
 
 } // namespace

@@ -44,6 +44,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <thread>
 #include <tuple>
 #include <unistd.h>
 
@@ -103,6 +104,7 @@ struct WaitRecord {
 
 std::atomic<bool> waitObjectCreationFails{false};
 std::atomic<bool> waitsAreStubborn{false};
+std::atomic<bool> completionsAreLate{false};
 std::atomic<int> waitsInProgress{0};
 std::atomic<int> closedUnderAWait{0};
 
@@ -180,6 +182,25 @@ SerialOpenResult openFailure(int error) {
     default:
         return kOpenFailed;
     }
+}
+
+// What a request given up at its time limit comes to once its cancel has
+// settled, as the system reports it then: one that the device completed
+// meanwhile counts as done, and so does a read that had taken some bytes
+// already (a cancelled read completes with what it transferred, and those
+// bytes are gone from the device). Otherwise a read timed out and a write
+// failed.
+SerialTransfer afterCancel(bool reading, bool completed, uint32_t transferred) {
+    if (completed || (reading && transferred > 0)) return kTransferDone;
+    return reading ? kTransferTimedOut : kTransferFailed;
+}
+
+// While completions are late, a request that completed before its time limit
+// is seen only at that limit, while it is being cancelled; true when it is.
+bool completedDuringCancel(bool hasLimit, Clock::time_point limit) {
+    if (!hasLimit || !completionsAreLate.load()) return false;
+    std::this_thread::sleep_until(limit);
+    return true;
 }
 
 int64_t msUntil(Clock::time_point deadline) {
@@ -539,6 +560,7 @@ SerialTransfer serialRead(Handle port, void* buffer, uint32_t count, uint32_t ti
     uint32_t done = 0;
     Clock::time_point lastByte = start;
     bool hungUp = false;
+    bool givenUp = false;
     for (;;) {
         if (device->closed.load()) return kTransferFailed;
         ssize_t n = readAvailable(*device, received.get() + done, count - done);
@@ -554,7 +576,10 @@ SerialTransfer serialRead(Handle port, void* buffer, uint32_t count, uint32_t ti
         if (hasTotal && now >= total) break;
         Clock::time_point gap = lastByte + std::chrono::milliseconds(t.readInterval);
         if (useInterval && done > 0 && now >= gap) break;
-        if (hasLimit && now >= limit) return kTransferTimedOut;
+        if (hasLimit && now >= limit) {
+            givenUp = true;
+            break;
+        }
 
         Clock::time_point wake = Clock::time_point::max();
         if (hasLimit) wake = std::min(wake, limit);
@@ -563,6 +588,10 @@ SerialTransfer serialRead(Handle port, void* buffer, uint32_t count, uint32_t ti
         int ready = waitReady(*device, POLLIN, wake == Clock::time_point::max() ? nullptr : &wake);
         if (ready < 0) return kTransferFailed;
         if (ready & (POLLHUP | POLLERR | POLLNVAL)) hungUp = true;
+    }
+    if (givenUp || completedDuringCancel(hasLimit, limit)) {
+        SerialTransfer result = afterCancel(true, !givenUp, done);
+        if (result != kTransferDone) return result;
     }
     std::memcpy(buffer, received.get(), done);
     if (transferred) *transferred = done;
@@ -597,12 +626,13 @@ SerialTransfer serialWrite(Handle port, const void* buffer, uint32_t count, uint
         // timeout completes with what it could send; one that outlasts the caller's
         // limit has a device that no longer takes anything.
         if (hasTotal && Clock::now() >= total) return kTransferDone;
-        if (Clock::now() >= limit) return kTransferFailed;
+        if (Clock::now() >= limit) return afterCancel(false, false, done);
         const Clock::time_point wake = hasTotal ? std::min(total, limit) : limit;
         int ready = waitReady(*device, POLLOUT, &wake);
         if (ready < 0 || (ready & (POLLERR | POLLNVAL))) return kTransferFailed;
     }
     tcdrain(device->fd);
+    if (completedDuringCancel(timeoutMs != kInfinite, limit)) return afterCancel(false, true, done);
     return kTransferDone;
 }
 
@@ -761,6 +791,9 @@ void failWaitObjectCreation(bool fail) {
 }
 void stubbornEventWaits(bool stubborn) {
     waitsAreStubborn = stubborn;
+}
+void lateCompletions(bool late) {
+    completionsAreLate = late;
 }
 int pendingEventWaits() {
     return waitsInProgress.load();

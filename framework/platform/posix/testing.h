@@ -34,6 +34,11 @@ KVQ_PLATFORM_API void uncapWaits();
 // neither a new event mask nor closing the device ends it, as with drivers
 // that keep a wait pending after their device was pulled out.
 KVQ_PLATFORM_API void stubbornEventWaits(bool stubborn);
+// While set, a serial read or write that completes within its caller's time
+// limit is seen only when that limit has passed and the request is being
+// cancelled, as when a device completes a request between the end of the
+// caller's wait and its cancel.
+KVQ_PLATFORM_API void lateCompletions(bool late);
 // Serial event waits in progress, process-wide: a test waits for its waiter to
 // be in its wait instead of sleeping for a while.
 KVQ_PLATFORM_API int pendingEventWaits();
@@ -44,8 +49,8 @@ KVQ_PLATFORM_API int devicesClosedUnderAWait();
 // While cleared, openPacer finds no high-resolution timer, as on Windows
 // before 10 1803, and paces by sleeps under a fine-timer request.
 KVQ_PLATFORM_API void offerHighResolutionTimers(bool offer);
-// Clears every failure switch, the wait cap, stubborn waits, the version
-// override, and offers high-resolution timers again.
+// Clears every failure switch, the wait cap, stubborn waits, late
+// completions, the version override, and offers high-resolution timers again.
 KVQ_PLATFORM_API void resetSeams();
 
 // Live resources, counted process-wide.

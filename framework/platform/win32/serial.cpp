@@ -7,7 +7,8 @@
 // only for a while: a driver whose device was pulled out may keep a request
 // pending until the handle closes. Such a request is abandoned together with
 // its record, which stays allocated, so that its late completion writes into
-// memory nobody uses; the call then reports a failed device.
+// memory nobody uses; the call then reports a failed device. A request whose
+// cancel settles is asked what it transferred, like one that completed in time.
 #include "platform/serial.h"
 
 #include <windows.h>
@@ -77,8 +78,16 @@ SerialTransfer transfer(HANDLE port, void* buffer, uint32_t count, bool reading,
             if (GetOverlappedResult(port, &request->overlapped, &transferred, FALSE))
                 result = kTransferDone;
         } else if (cancelAndSettle(port, request->event)) {
-            // Given up at the time limit: what came meanwhile is not handed out.
-            result = reading ? kTransferTimedOut : kTransferFailed;
+            // Given up at the time limit. The device may have completed the
+            // request between the end of the wait and the cancel, and a
+            // cancelled read completes with the bytes it had taken already:
+            // either way they are gone from the device, so they are handed
+            // out, and a write that went out is not reported as failed.
+            if (GetOverlappedResult(port, &request->overlapped, &transferred, FALSE) ||
+                (reading && transferred > 0))
+                result = kTransferDone;
+            else
+                result = reading ? kTransferTimedOut : kTransferFailed;
         } else {
             abandoned = true;
         }

@@ -1,6 +1,7 @@
 // The serial ports of the system, for kvq-host's ports and probe: the COMn
 // entries among the DOS device names. Host side only: nothing in a plug-in
 // calls these, so their imports never reach the DLLs.
+#include "platform/deviceNames.h"
 #include "platform/host.h"
 
 #include <windows.h>
@@ -33,13 +34,13 @@ int comNumber(const char* name) {
 int listSerialPorts(SerialPortInfo* ports, int max) {
     // Every DOS device name, zero-separated; the list grows with the system's
     // drives and devices, so the buffer grows until it holds them.
-    std::vector<char> names;
-    for (DWORD size = 16384; size <= (1u << 22); size *= 2) {
-        names.assign(size, '\0');
-        if (QueryDosDeviceA(nullptr, names.data(), size) != 0) break;
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return 0;
-        names.clear();
-    }
+    static_assert(kErrorInsufficientBuffer == ERROR_INSUFFICIENT_BUFFER, "error code");
+    static_assert(kErrorMoreData == ERROR_MORE_DATA, "error code");
+    const std::vector<char> names = readNameList([](char* buffer, uint32_t size, uint32_t* error) {
+        const DWORD stored = QueryDosDeviceA(nullptr, buffer, size);
+        if (stored == 0) *error = GetLastError();
+        return static_cast<uint32_t>(stored);
+    });
     std::vector<std::pair<int, std::string>> found;
     for (const char* p = names.data(); !names.empty() && *p; p += std::strlen(p) + 1) {
         int number = comNumber(p);
