@@ -139,7 +139,7 @@ TEST_F(Quillport, QuillportIniChoosesThePortAndABadOneIsToldOnce) {
         ASSERT_TRUE(copy.ok());
         const std::string folderIni = copy.folder() + "/Quillport.ini";
         if (c.settings == nullptr) {
-            ASSERT_EQ(mkdir(folderIni.c_str(), 0700), 0);
+            ASSERT_EQ(mkdir(folderIni.c_str(), 0700), 0); // removed with the copy
         }
         const std::string nowhere = "/dev/kvq-no-such-device";
         const bool com3 = std::string(c.port) == "COM3";
@@ -154,7 +154,6 @@ TEST_F(Quillport, QuillportIniChoosesThePortAndABadOneIsToldOnce) {
         EXPECT_EQ(run.finish(), 0) << run.child().errorText(2000);
         EXPECT_EQ(run.count("error"), c.told) << c.port;
         EXPECT_EQ(run.count("error -6 vStatusLineNode:readPortSetting()"), c.told) << c.port;
-        rmdir(folderIni.c_str());
     }
 }
 

@@ -2,6 +2,8 @@
 // and the settings reader behind it, in every encoding it takes.
 #include "runtime/portSetting.h"
 
+#include "fixtures/hostRun.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -45,10 +47,8 @@ TEST(PortSetting, NamesReadersAndBadValues) {
     EXPECT_EQ(with("[Port]\nName=/dev/ttyUSB0\n"), "com1 bad");
     // As Windows users save it: UTF-8 without and with its mark, and UTF-16 LE
     // with its mark (Notepad's "Unicode"); a UTF-16 BE mark is refused.
-    const std::string text = "; B\xC3\xBCro\r\n[Port]\r\nName=COM12\r\n";
-    std::string wide = "\xFF\xFE";
-    for (char c : text)
-        wide += std::string{c, '\0'};
+    const std::string text = "[Port]\r\n; B\xC3\xBCro\r\nName=COM12\r\n";
+    const std::string wide = asUtf16Le(text);
     for (const std::string& saved : {text, "\xEF\xBB\xBF" + text, wide})
         EXPECT_EQ(with(saved), "\\\\.\\COM12") << saved.size();
     EXPECT_EQ(with("\xFE\xFF" + wide.substr(2)), "com1 bad");
