@@ -11,7 +11,7 @@ namespace {
 
 constexpr int kWidePath = 2048;
 
-bool lone(const wchar_t* text, DWORD length) {
+bool hasLoneSurrogate(const wchar_t* text, DWORD length) {
     for (DWORD i = 0; i < length; ++i) {
         bool high = text[i] >= 0xD800 && text[i] <= 0xDBFF;
         bool low = text[i] >= 0xDC00 && text[i] <= 0xDFFF;
@@ -32,7 +32,8 @@ bool modulePath(Instance instance, const void*, char* path, size_t size) {
     wchar_t wide[kWidePath];
     DWORD length = GetModuleFileNameW(static_cast<HMODULE>(instance), wide, kWidePath);
     // A lone surrogate (which NTFS allows in a name) has no UTF-8 form.
-    if (length == 0 || length >= static_cast<DWORD>(kWidePath) || lone(wide, length)) return false;
+    if (length == 0 || length >= static_cast<DWORD>(kWidePath) || hasLoneSurrogate(wide, length))
+        return false;
     // CP_UTF8 takes no flags before Vista.
     int written = WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), path,
                                       static_cast<int>(size - 1), nullptr, nullptr);
