@@ -1,5 +1,5 @@
-// Settings files: where the plug-in's module file lies, and one key of the
-// .ini file beside it.
+// Settings files: where the plug-in's module file lies, and a small file read
+// whole, so that the framework's own reader takes the same text on every system.
 //
 // Any thread may call these; they touch nothing but the file system. Each
 // returns what it found; neither keeps anything between calls.
@@ -10,23 +10,24 @@
 namespace plat {
 
 // The path of the module file (DLL, shared object) the calling plug-in was
-// loaded from, beside which its settings file lies. On Windows the module is
-// `instance`, the one the host gave at attach; natively, where the platform is
-// a library of its own, it is the shared object that holds `addressInModule`.
-// False when the path is not known or does not fit `size` (with its nul).
+// loaded from, beside which its settings file lies, in UTF-8. On Windows the
+// module is `instance`, the one the host gave at attach, and its path is read
+// in wide characters, so that any folder name works whatever the system's
+// code page; natively, where the platform is a library of its own, it is the
+// shared object that holds `addressInModule`. False when the path is not
+// known, cannot be written in UTF-8 or does not fit `size` (with its nul).
 KVQ_PLATFORM_API bool modulePath(Instance instance, const void* addressInModule, char* path,
                                  size_t size);
 
-enum SettingState : int {
-    kSettingRead = 0,       // *value holds the key's value, blanks around it trimmed
-    kSettingAbsent = 1,     // no such file, or no such key in its section
-    kSettingUnreadable = 2, // the file is there but cannot be read
+enum FileState : int {
+    kFileRead = 0,       // *length bytes of `buffer` hold the whole file
+    kFileMissing = 1,    // no such file, nor the folder it would be in
+    kFileUnreadable = 2, // there, but not a file that can be read, or longer than `size`
 };
-// One key of an .ini file: "[Section]" lines, "Key=Value" lines, section and
-// key names in any case, ";" comment lines. On Windows GetPrivateProfileStringA
-// reads it; natively a reader of the same format. A value longer than `size`
-// is cut.
-KVQ_PLATFORM_API SettingState readSetting(const char* file, const char* section, const char* key,
-                                          char* value, size_t size);
+// The whole of the small file `path` (UTF-8; opened on Windows in wide
+// characters), read into `buffer`, which takes at most `size` bytes: a longer
+// file is not read. Nothing is added after the bytes.
+KVQ_PLATFORM_API FileState readSmallFile(const char* path, char* buffer, size_t size,
+                                         size_t* length);
 
 } // namespace plat

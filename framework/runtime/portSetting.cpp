@@ -1,14 +1,21 @@
 #include "runtime/portSetting.h"
 
+#include "base/memory.h"
 #include "entry/library.h"
 #include "platform/settings.h"
+#include "runtime/diagnostics.h"
+#include "runtime/iniText.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
 
-constexpr size_t kPathSize = 1024;
+// Room for any module path of up to 1,024 characters in UTF-8.
+constexpr size_t kPathSize = 4096;
+// A settings file longer than this is no settings file of ours.
+constexpr size_t kFileLimit = 64 * 1024;
 
 PortSetting defaultPort(const char* defaultName, bool bad) {
     PortSetting setting{};
@@ -47,10 +54,19 @@ bool settingsFileOf(const char* module, char* file, size_t size) {
 }
 
 PortSetting portSettingFrom(const char* file, const char* defaultName) {
+    char* text = static_cast<char*>(kvqAllocate(kFileLimit));
+    size_t length = 0;
+    plat::FileState state = plat::readSmallFile(file, text, kFileLimit, &length);
     char value[64];
-    plat::SettingState state = plat::readSetting(file, "Port", "Name", value, sizeof value);
-    if (state == plat::kSettingAbsent) return defaultPort(defaultName, false);
-    int number = state == plat::kSettingRead ? comPortNumber(value) : 0;
+    IniLookup lookup = state == plat::kFileRead
+                           ? iniValue(text, length, "Port", "Name", value, sizeof value)
+                           : kIniNotFound;
+    std::free(text);
+    // As with the profile functions of Windows, an empty value is no value.
+    if (state == plat::kFileMissing || (state == plat::kFileRead && lookup == kIniNotFound) ||
+        (lookup == kIniFound && value[0] == '\0'))
+        return defaultPort(defaultName, false);
+    int number = lookup == kIniFound ? comPortNumber(value) : 0;
     if (number == 0) return defaultPort(defaultName, true);
     PortSetting setting{};
     std::snprintf(setting.name, sizeof setting.name, "\\\\.\\COM%d", number);
@@ -65,7 +81,11 @@ PortSetting readPortSetting(const char* defaultName) {
     char file[kPathSize];
     if (!plat::modulePath(moduleInstance, reinterpret_cast<const void*>(&readPortSetting), module,
                           sizeof module) ||
-        !settingsFileOf(module, file, sizeof file))
-        return defaultPort(defaultName, false);
+        !settingsFileOf(module, file, sizeof file)) {
+        tellDebugger("the module's path cannot be read, so neither can its settings file: "
+                     "the port is %s",
+                     defaultName);
+        return defaultPort(defaultName, true);
+    }
     return portSettingFrom(file, defaultName);
 }

@@ -8,8 +8,11 @@
 // COM1 to COM256 in any case are taken, and opened as "\\.\COMn", the only
 // form in which Windows opens COM10 and above. Without the file, or without
 // the key (or with an empty value), the plug-in's default is opened as it
-// always was. Anything else, or a file that is there but cannot be read, is a
-// bad setting: the default is opened, and the plug-in tells its host.
+// always was. The file is read by the framework's own reader (iniText.h), in
+// UTF-8 with or without its byte-order mark or in UTF-16 LE with it, on every
+// system alike. Anything else, a file that is there but cannot be read (or is
+// longer than 64 KiB, or in another encoding), or a module path that cannot be
+// read, is a bad setting: the default is opened, and the plug-in tells its host.
 #pragma once
 
 #include <cstddef>

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -120,18 +121,40 @@ TEST_F(Quillport, WithoutCom3TheButtonsExistTheHostIsToldOnceAndCom3IsTakenWhenI
     EXPECT_EQ(errors, std::vector<std::string>{"error -3 vStatusLineNode:openComPort()"});
 }
 
-TEST_F(Quillport, QuillportIniChoosesThePort) {
-    PluginCopy chosen(kPlugin, "Quillport.ini", "[Port]\nName=com7\n");
-    ASSERT_TRUE(chosen.ok());
-    HostRun run({"watch", chosen.path(), "--seconds", "60"},
-                {{"KVQ_PORT_COM7", pty.slavePath()},
-                 {"KVQ_PORT_COM3", "/dev/kvq-no-such-device"},
-                 {"LD_PRELOAD", ModemLines::ldPreload()}});
-    ASSERT_EQ(run.waitFor("watching", 30000), "watching");
-    ModemLines::set(false, false, false, true); // carrier detect
-    EXPECT_NE(run.waitFor("fired " + kRlsd, 20000), "");
-    EXPECT_EQ(run.finish(), 0) << run.child().errorText(2000);
-    EXPECT_EQ(run.count("error"), 0);
+// Quillport.ini chooses the port, COM10 and above too. An empty value leaves
+// COM3 in use silently; a bad value, or a file that is there but cannot be
+// read, leaves COM3 in use and is told once at build.
+TEST_F(Quillport, QuillportIniChoosesThePortAndABadOneIsToldOnce) {
+    struct Case {
+        const char* settings; // null: a folder named Quillport.ini
+        const char* port;
+        int told;
+    };
+    for (const Case& c : {Case{"[Port]\nName=com17\n", "COM17", 0},
+                          {"[Port]\nName=\n", "COM3", 0},
+                          {"[Port]\nName=COM3x\n", "COM3", 1},
+                          {nullptr, "COM3", 1}}) {
+        PluginCopy copy(kPlugin, c.settings != nullptr ? "Quillport.ini" : "",
+                        c.settings != nullptr ? c.settings : "");
+        ASSERT_TRUE(copy.ok());
+        const std::string folderIni = copy.folder() + "/Quillport.ini";
+        if (c.settings == nullptr) {
+            ASSERT_EQ(mkdir(folderIni.c_str(), 0700), 0); // removed with the copy
+        }
+        const std::string nowhere = "/dev/kvq-no-such-device";
+        const bool com3 = std::string(c.port) == "COM3";
+        ModemLines::set(false, false, false, false);
+        HostRun run({"watch", copy.path(), "--seconds", "60"},
+                    {{"KVQ_PORT_COM17", com3 ? nowhere : pty.slavePath()},
+                     {"KVQ_PORT_COM3", com3 ? pty.slavePath() : nowhere},
+                     {"LD_PRELOAD", ModemLines::ldPreload()}});
+        ASSERT_EQ(run.waitFor("watching", 30000), "watching") << c.port;
+        ModemLines::set(false, false, false, true); // carrier detect
+        EXPECT_NE(run.waitFor("fired " + kRlsd, 20000), "") << c.port;
+        EXPECT_EQ(run.finish(), 0) << run.child().errorText(2000);
+        EXPECT_EQ(run.count("error"), c.told) << c.port;
+        EXPECT_EQ(run.count("error -6 vStatusLineNode:readPortSetting()"), c.told) << c.port;
+    }
 }
 
 TEST_F(Quillport, StatusThatCannotBeReadIsAnOutageToldOnceAndTheButtonsCatchUp) {

@@ -1,6 +1,8 @@
 // The port setting a plug-in reads beside its library: the names it takes,
-// and the .ini reader of the POSIX platform behind it.
+// and the settings reader behind it, in every encoding it takes.
 #include "runtime/portSetting.h"
+
+#include "fixtures/hostRun.h"
 
 #include <gtest/gtest.h>
 
@@ -43,8 +45,22 @@ TEST(PortSetting, NamesReadersAndBadValues) {
     EXPECT_EQ(with("Name=COM2\n[Port]\nBaud=4800\n"), "com1"); // no key in [Port]
     EXPECT_EQ(with("[Port]\nName=\n"), "com1");
     EXPECT_EQ(with("[Port]\nName=/dev/ttyUSB0\n"), "com1 bad");
+    // As Windows users save it: UTF-8 without and with its mark, and UTF-16 LE
+    // with its mark (Notepad's "Unicode"); a UTF-16 BE mark is refused.
+    const std::string text = "[Port]\r\n; B\xC3\xBCro\r\nName=COM12\r\n";
+    const std::string wide = asUtf16Le(text);
+    for (const std::string& saved : {text, "\xEF\xBB\xBF" + text, wide})
+        EXPECT_EQ(with(saved), "\\\\.\\COM12") << saved.size();
+    EXPECT_EQ(with("\xFE\xFF" + wide.substr(2)), "com1 bad");
+    EXPECT_EQ(with("[Port]\n" + std::string(70000, ';')), "com1 bad"); // too long
     unlink(path.c_str());
     ASSERT_EQ(mkdir(path.c_str(), 0700), 0); // there, but no file to read
     EXPECT_EQ(chosen(path), "com1 bad");
     rmdir(path.c_str());
+
+    char file[64];
+    ASSERT_TRUE(settingsFileOf("C:\\App 4.2\\KV-X10.dll", file, sizeof file));
+    EXPECT_STREQ(file, "C:\\App 4.2\\KV-X10.ini");
+    ASSERT_TRUE(settingsFileOf("/opt/app.d/KV-X10", file, sizeof file));
+    EXPECT_STREQ(file, "/opt/app.d/KV-X10.ini");
 }

@@ -1,7 +1,8 @@
 // The Wine tests' shared ground: kvq-host.exe loads Quillport.dll and KV-X10.dll
-// in a 32-bit prefix. COM1, COM3 and COM4 are mapped once, through Wine's Ports
-// key, to links that each test points at its own pseudo-terminal (cm11a-sim's
-// for COM1, or for COM4 where KV-X10.ini names it); the modem-line fixture is
+// in a 32-bit prefix. COM1, COM3, COM4 and COM12 are mapped once, through Wine's
+// Ports key, to links that each test points at its own pseudo-terminal
+// (cm11a-sim's for COM1, or for COM4 and COM12 where KV-X10.ini names them);
+// the modem-line fixture is
 // preloaded into Wine, since a pseudo-terminal has no modem lines of its own.
 // The tests go by plug-in: quillport_test.cpp, x10_test.cpp, and cycles_test.cpp
 // for every DLL's load-to-unload cycles.
@@ -86,6 +87,21 @@ inline int run(std::vector<std::string> args, int timeoutMs = 180000) {
 inline std::unique_ptr<HostRun> host(std::vector<std::string> args, ChildProcess::Env env = {}) {
     return std::make_unique<HostRun>(args, wineEnv(env),
                                      std::vector<std::string>{"wine", kWin32Bin + "/kvq-host.exe"});
+}
+
+// A copy of kvq-host.exe run in `folder`, for a DLL there named bare: its
+// own ANSI command line could not name a folder named outside the ANSI code
+// page, and Wine's loader looks for ".\\KV-X10.dll" in the program's folder
+// first. The copy is left there, for the folder's owner to remove.
+inline std::unique_ptr<HostRun> hostIn(const std::string& folder, std::vector<std::string> args) {
+    {
+        std::ifstream in(kWin32Bin + "/kvq-host.exe", std::ios::binary);
+        std::ofstream out(folder + "/kvq-host.exe", std::ios::binary);
+        out << in.rdbuf();
+        EXPECT_TRUE(in && out) << folder;
+    }
+    return std::make_unique<HostRun>(
+        args, wineEnv(), std::vector<std::string>{"env", "-C", folder, "wine", "./kvq-host.exe"});
 }
 
 inline std::unique_ptr<HostRun> watch(const std::string& dll, std::vector<std::string> extra = {},
@@ -215,7 +231,7 @@ public:
         {
             std::ofstream reg(file);
             reg << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n";
-            for (const char* port : {"com1", "com3", "com4"}) {
+            for (const char* port : {"com1", "com3", "com4", "com12"}) {
                 std::string upper = port;
                 for (char& c : upper)
                     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -247,7 +263,8 @@ protected:
         struct stat st {};
         ASSERT_EQ(stat((kWin32Bin + "/kvq-host.exe").c_str(), &st), 0)
             << "build the win32 preset first";
-        ASSERT_EQ(setupError_, "") << "mapping COM1, COM3 and COM4 in the Wine prefix " << prefix();
+        ASSERT_EQ(setupError_, "")
+            << "mapping COM1, COM3, COM4 and COM12 in the Wine prefix " << prefix();
         ModemLines::reset();
         pointPort("com3", "/nonexistent/com3");
     }

@@ -1,5 +1,6 @@
 // KV-X10.dll under Wine against cm11a-sim: commands, reports, the clock, the
-// port its .ini names, probe, and every kind of outage.
+// port its .ini names (and the bad settings of either plug-in), probe, and
+// every kind of outage.
 #include "wine/wineFixture.h"
 
 #include <algorithm>
@@ -86,19 +87,58 @@ TEST_F(Wine, KvX10FaultsLeaveTheHostRunning) {
             std::printf("  cm11a-sim: %s\n", l.c_str());
 }
 
-// KV-X10.ini beside a copy of the DLL names COM4, which the plug-in opens as
-// \\.\COM4; COM1 leads nowhere, so a plug-in that opened it would say so.
+// KV-X10.ini beside a copy of the DLL names the port in each encoding Windows
+// users save it in, COM4 or COM12, which the plug-in opens as \\.\COMn; COM1
+// leads nowhere, so a plug-in that opened it would say so. The copy's folder
+// has a dot and a character outside the ANSI code page in its name.
 TEST_F(Wine, KvX10UsesThePortItsIniNames) {
     pointPort("com1", "/nonexistent/com1");
     Simulator sim({"--link", portLink("com4")}, {{"KVQ_MODEMLINES_BUSY_FILE", busyFile()}}, 200);
     ASSERT_TRUE(sim.ok());
-    PluginCopy copy(kWin32Bin + "/KV-X10.dll", "KV-X10.ini", "[Port]\r\nName=COM4\r\n");
-    ASSERT_TRUE(copy.ok());
-    auto x10 = host({"watch", copy.path(), "--seconds", "300", "--invoke", kA1On});
-    ASSERT_EQ(x10->waitFor("watching", 120000), "watching");
-    EXPECT_NE(sim.child->waitFor("A1 ON put on the power line", 30000), "");
-    EXPECT_EQ(x10->finish(), 0);
-    EXPECT_EQ(x10->count("error"), 0);
+    pointPort("com12", portLink("com4"));
+    const std::string com12 = "[Port]\r\nName=com12\r\n";
+    for (const std::string& saved :
+         {std::string("[Port]\r\nName=COM4\r\n"), "\xEF\xBB\xBF" + com12, asUtf16Le(com12)}) {
+        PluginCopy copy(kWin32Bin + "/KV-X10.dll", "KV-X10.ini", saved);
+        ASSERT_TRUE(copy.ok());
+        auto x10 =
+            hostIn(copy.folder(), {"watch", "KV-X10.dll", "--seconds", "300", "--invoke", kA1On});
+        ASSERT_EQ(x10->waitFor("watching", 120000), "watching");
+        EXPECT_NE(sim.child->waitFor("A1 ON put on the power line", 30000), "") << saved.size();
+        EXPECT_EQ(x10->finish(), 0);
+        EXPECT_EQ(x10->count("error"), 0) << saved.size();
+    }
+}
+
+// Either plug-in: an empty value is no value, and a bad value or a settings
+// file that is there but cannot be read (a folder of its name) is told once,
+// at build.
+TEST_F(Wine, PortSettingsThatCannotBeUsedAreToldOnceByEitherPlugin) {
+    pointPort("com1", "/nonexistent/com1");
+    struct Case {
+        const char* settings; // null: a folder named like the file
+        int told;
+    };
+    for (const std::string plugin : {"KV-X10", "Quillport"}) {
+        const std::string report = std::string("error -6 ") +
+                                   (plugin == "KV-X10" ? "vX10Plugin" : "vStatusLineNode") +
+                                   ":readPortSetting()";
+        for (const Case& c :
+             {Case{"[Port]\r\nName=\r\n", 0}, {"[Port]\r\nName=COM0\r\n", 1}, {nullptr, 1}}) {
+            PluginCopy copy(kWin32Bin + "/" + plugin + ".dll", c.settings ? plugin + ".ini" : "",
+                            c.settings ? c.settings : "");
+            ASSERT_TRUE(copy.ok());
+            const std::string folderIni = copy.folder() + "/" + plugin + ".ini";
+            if (c.settings == nullptr) {
+                ASSERT_EQ(mkdir(folderIni.c_str(), 0700), 0); // removed with the copy
+            }
+            auto h = hostIn(copy.folder(), {"watch", plugin + ".dll", "--seconds", "300"});
+            EXPECT_EQ(h->waitFor("watching", 120000), "watching");
+            EXPECT_EQ(h->finish(), 0);
+            EXPECT_EQ(h->count("error -6"), c.told) << plugin << " " << c.told;
+            EXPECT_EQ(h->count(report), c.told) << plugin << " " << c.told;
+        }
+    }
 }
 
 // kvq-host.exe ports lists the ports mapped in Wine's Ports key, and probe

@@ -1,60 +1,15 @@
 // Settings files natively: the plug-in's shared object found by an address
-// inside it, and a reader of the .ini format that Windows' profile functions
-// read (sections and keys in any case, ";" comments, blanks trimmed, a value
-// in quotes taken without them).
+// inside it, and a small file read whole.
 #include "platform/settings.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
-#include <string>
-#include <strings.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace plat {
-namespace {
-
-std::string trimmed(const std::string& text) {
-    const char* blanks = " \t\r\n";
-    size_t first = text.find_first_not_of(blanks);
-    if (first == std::string::npos) return std::string();
-    size_t last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
-}
-
-// The value of `key` in the first `section` that has it; false when none has.
-bool findKey(std::FILE* in, const char* section, const char* key, std::string* value) {
-    bool inSection = false;
-    std::string line;
-    char chunk[256];
-    while (std::fgets(chunk, sizeof chunk, in) != nullptr) {
-        line += chunk;
-        if (line.back() != '\n' && !std::feof(in)) continue; // the rest of a long line
-        std::string text = trimmed(line);
-        line.clear();
-        if (text.empty() || text[0] == ';') continue;
-        if (text[0] == '[') {
-            size_t close = text.find(']');
-            std::string name =
-                trimmed(text.substr(1, close == std::string::npos ? std::string::npos : close - 1));
-            inSection = strcasecmp(name.c_str(), section) == 0;
-            continue;
-        }
-        if (!inSection) continue;
-        size_t equals = text.find('=');
-        std::string name = trimmed(text.substr(0, equals));
-        if (strcasecmp(name.c_str(), key) != 0) continue;
-        *value = equals == std::string::npos ? std::string() : trimmed(text.substr(equals + 1));
-        if (value->size() >= 2 && (value->front() == '"' || value->front() == '\'') &&
-            value->back() == value->front())
-            *value = value->substr(1, value->size() - 2);
-        return true;
-    }
-    return false;
-}
-
-} // namespace
 
 bool modulePath(Instance, const void* addressInModule, char* path, size_t size) {
     Dl_info info;
@@ -65,23 +20,28 @@ bool modulePath(Instance, const void* addressInModule, char* path, size_t size) 
     return true;
 }
 
-SettingState readSetting(const char* file, const char* section, const char* key, char* value,
-                         size_t size) {
-    if (value != nullptr && size > 0) value[0] = '\0';
-    if (file == nullptr || section == nullptr || key == nullptr || value == nullptr || size == 0)
-        return kSettingAbsent;
-    std::FILE* in = std::fopen(file, "r");
-    if (in == nullptr)
-        return errno == ENOENT || errno == ENOTDIR ? kSettingAbsent : kSettingUnreadable;
-    std::string found;
-    bool present = findKey(in, section, key, &found);
-    bool failed = std::ferror(in) != 0; // a directory opens, but cannot be read
-    std::fclose(in);
-    if (failed) return kSettingUnreadable;
-    // As with the profile functions of Windows, an empty value is no value.
-    if (!present || found.empty()) return kSettingAbsent;
-    std::snprintf(value, size, "%s", found.c_str());
-    return kSettingRead;
+FileState readSmallFile(const char* path, char* buffer, size_t size, size_t* length) {
+    if (length != nullptr) *length = 0;
+    if (path == nullptr || buffer == nullptr || length == nullptr) return kFileUnreadable;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? kFileMissing : kFileUnreadable;
+    struct stat st {};
+    FileState state = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? kFileRead : kFileUnreadable;
+    // One byte more than fits tells a file that is too long.
+    while (state == kFileRead) {
+        char extra;
+        char* into = *length < size ? buffer + *length : &extra;
+        ssize_t got = read(fd, into, *length < size ? size - *length : 1);
+        if (got < 0 && errno == EINTR) continue;
+        if (got == 0) break;
+        if (got < 0 || *length >= size)
+            state = kFileUnreadable;
+        else
+            *length += static_cast<size_t>(got);
+    }
+    close(fd);
+    if (state != kFileRead) *length = 0;
+    return state;
 }
 
 } // namespace plat
