@@ -1,4 +1,5 @@
 #include "runtime/vThread.h"
+#include "platform/module.h"
 #include "platform/threads.h"
 
 vThread::vThread(int32_t autoDelete) : autoDelete(autoDelete) {}
@@ -70,6 +71,9 @@ bool vThread::awaitEnd() {
     plat::setThreadPriority(threadHandle, plat::kThreadPriorityNormal);
     leftRunning = !plat::waitThread(threadHandle, kStopWaitMs) &&
                   !plat::waitThread(threadHandle, kStarvedWaitMs);
+    // Once its call returns, the worker runs on in this library's code, which
+    // the host may have unloaded by then.
+    if (leftRunning) plat::keepLibraryLoaded();
     return !leftRunning;
 }
 

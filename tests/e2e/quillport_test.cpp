@@ -274,7 +274,7 @@ TEST_F(Quillport, AStatusReadBlockedAcrossTeardownLeavesTheNodeToItsWorker) {
     ASSERT_EQ(setenv("KVQ_PORT_COM3", pty.slavePath().c_str(), 1), 0);
     const int threads = t::liveThreads(), handles = t::liveThreadHandles();
     const int mutexes = t::liveMutexes(), windows = t::liveWindows();
-    const int devices = t::openSerialDevices();
+    const int devices = t::openSerialDevices(), kept = t::librariesKeptLoaded();
     {
         LoadedPlugin quill(kPlugin);
         ASSERT_TRUE(quill.loaded()) << quill.error();
@@ -286,6 +286,7 @@ TEST_F(Quillport, AStatusReadBlockedAcrossTeardownLeavesTheNodeToItsWorker) {
         EXPECT_EQ(t::liveWindows(), windows);
         EXPECT_EQ(t::openSerialDevices(), devices + 1) << "closed under its worker";
         EXPECT_EQ(t::liveThreads(), threads + 1);
+        EXPECT_EQ(t::librariesKeptLoaded(), kept + 1) << "unloaded under its worker";
 
         t::blockStatusReads(false);
         EXPECT_TRUE(waitUntil([&] { return t::liveThreads() == threads; }, 20000));

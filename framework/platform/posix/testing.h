@@ -51,6 +51,9 @@ KVQ_PLATFORM_API int blockedStatusReads();
 // While cleared, openPacer finds no high-resolution timer, as on Windows
 // before 10 1803, and paces by sleeps under a fine-timer request.
 KVQ_PLATFORM_API void offerHighResolutionTimers(bool offer);
+// Times a library was asked to stay loaded (keepLibraryLoaded), since the
+// process started.
+KVQ_PLATFORM_API int librariesKeptLoaded();
 // Clears every failure switch, the wait cap, stubborn waits, blocked status
 // reads (releasing them), the version override, and offers high-resolution
 // timers again.

@@ -44,7 +44,8 @@ vStatusLineNode::vStatusLineNode(const char* name)
     if (portHandle == nullptr && schedule.failed()) reportError(kOpenFailedText, kOpenFailedCode);
     // A pass a millisecond, as long as the node lives: otherwise Windows would
     // poll at its 15.6 ms tick and miss shorter pulses. Asked for here and given
-    // back by the destructor, on the host's thread, whatever the worker does.
+    // back by the destructor once the worker has ended: on the host's thread,
+    // or on the worker's when the node was left to it.
     plat::PaceKind kind = plat::kPaceBySleep;
     pacer = plat::openPacer(&kind);
     tellDebugger("%s: the poll is paced by %s", name,

@@ -82,7 +82,7 @@ private:
     // Opened by the constructor; from then on the worker's, which closes a
     // failed device and opens it again.
     plat::Handle portHandle;
-    plat::Handle pacer = nullptr; // the poll's, from build to teardown
+    plat::Handle pacer = nullptr; // the poll's, from build until the worker has ended
     vReopenSchedule schedule;     // the worker's, once it runs
     int unreported = -1;          // the worker's: a failure still to be posted to the window
     std::atomic<int> fate{kPolling};
