@@ -271,13 +271,19 @@ TEST_F(Quillport, NoWindowMeansNoPollingAndThePacerIsTheNodes) {
 // until the read returns, and the worker then closes it and frees the node.
 TEST_F(Quillport, AStatusReadBlockedAcrossTeardownLeavesTheNodeToItsWorker) {
     namespace t = plat::testing;
-    ASSERT_EQ(setenv("KVQ_PORT_COM3", pty.slavePath().c_str(), 1), 0);
     const int threads = t::liveThreads(), handles = t::liveThreadHandles();
     const int mutexes = t::liveMutexes(), windows = t::liveWindows();
     const int devices = t::openSerialDevices(), kept = t::librariesKeptLoaded();
     {
         LoadedPlugin quill(kPlugin);
         ASSERT_TRUE(quill.loaded()) << quill.error();
+        struct Release { // also after a failed assertion, before the library goes
+            ~Release() {
+                t::blockStatusReads(false);
+                unsetenv("KVQ_PORT_COM3");
+            }
+        } release;
+        ASSERT_EQ(setenv("KVQ_PORT_COM3", pty.slavePath().c_str(), 1), 0);
         quill.attach();
         t::blockStatusReads(true);
         quill.build();
@@ -294,5 +300,4 @@ TEST_F(Quillport, AStatusReadBlockedAcrossTeardownLeavesTheNodeToItsWorker) {
         EXPECT_EQ(t::liveThreadHandles(), handles);
         EXPECT_EQ(t::liveMutexes(), mutexes);
     }
-    unsetenv("KVQ_PORT_COM3");
 }
