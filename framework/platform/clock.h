@@ -28,8 +28,9 @@ KVQ_PLATFORM_API void releaseFineTimer();
 // high-resolution waitable timers (Windows 10 1803 on) the loop waits on one:
 // Windows 11 no longer honours the fine timer above for a process whose
 // windows are all hidden or minimized, a host in the tray. Elsewhere the pacer
-// holds a fine-timer request and sleeps. Opened and closed on one thread (the
-// host's), paused on another (the loop's).
+// holds a fine-timer request and sleeps. Opened and closed on the host's
+// thread, paused on another (the loop's); a loop left running by its stop
+// closes its pacer itself when it ends.
 enum PaceKind : uint32_t { kPaceBySleep = 1, kPaceByHighResolutionTimer = 2 };
 KVQ_PLATFORM_API Handle openPacer(PaceKind* kind); // null only when memory runs out
 KVQ_PLATFORM_API void pace(Handle pacer, uint32_t milliseconds);

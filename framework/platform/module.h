@@ -39,6 +39,13 @@ KVQ_PLATFORM_API bool getVersion(OsVersion* version);
 // no such notifications, so there is nothing to do.
 KVQ_PLATFORM_API void libraryLoaded(Instance instance);
 
+// Keeps this library loaded for the rest of the process, whatever the host
+// unloads: for a worker that outlived its stop and will, once its driver call
+// returns, run on in the library's code. On Windows the module is pinned
+// (GetModuleHandleExA, XP on; before XP nothing is done). Natively it is only
+// counted (testing::librariesKeptLoaded), so that tests can load afresh.
+KVQ_PLATFORM_API void keepLibraryLoaded();
+
 } // namespace plat
 
 // A plug-in DLL also has no thread-local storage directory. Nothing in it uses

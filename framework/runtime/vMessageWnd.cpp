@@ -11,6 +11,10 @@ vMessageWnd::vMessageWnd(const char* className_, vMessageWnd* owner)
 }
 
 vMessageWnd::~vMessageWnd() {
+    closeWindow();
+}
+
+void vMessageWnd::closeWindow() {
     if (hwnd != nullptr) {
         // No message may reach the object from here on.
         plat::setWindowUserData(hwnd, 0);

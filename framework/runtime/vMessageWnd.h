@@ -21,6 +21,9 @@ public:
     // Creates the window once; null when one exists already or creation failed.
     plat::Window init();
     plat::Window window() const { return hwnd; }
+    // Destroys the window before the object goes, as the destructor would;
+    // nothing reaches `windowProc` any more.
+    void closeWindow();
 
     static intptr_t KVQ_CALLBACK frameworkWndProc(plat::Window window, uint32_t message,
                                                   uintptr_t wParam, intptr_t lParam);

@@ -1,10 +1,14 @@
 #include "runtime/vThread.h"
+#include "platform/module.h"
 #include "platform/threads.h"
 
 vThread::vThread(int32_t autoDelete) : autoDelete(autoDelete) {}
 
+// A worker that outlives even this stop is on its own: the object and its
+// handles go. An owner whose worker may block for good keeps the object
+// instead (see vStatusLineNode).
 vThread::~vThread() {
-    stop();
+    if (!stop()) releaseHandles();
 }
 
 void vThread::onStarted() {}
@@ -15,10 +19,12 @@ uint32_t vThread::run() {
 void vThread::reserved() {}
 
 void vThread::start(int priority) {
-    if (threadHandle != nullptr) {
+    if (threadHandle != nullptr && !leftRunning) {
         plat::setThreadPriority(threadHandle, priority);
         return;
     }
+    // A worker left running is let go: the new one gets handles of its own.
+    if (leftRunning) releaseHandles();
     mutex = plat::createMutex();
     running.store(1, std::memory_order_release);
     // The worker waits for this mutex before it runs, so start finishes its
@@ -49,23 +55,34 @@ void vThread::signalStop() {
 bool vThread::stop() {
     signalStop();
     if (threadHandle == nullptr) return true;
-    bool ended = true;
     // A worker that destroys its own object must not wait for itself.
-    if (plat::currentThreadId() != threadId) {
-        // The worker's last steps run at the priority of the thread that waits
-        // for them: on a busy machine an idle worker would not be scheduled in
-        // time. One that still has not ended gets a second, longer chance, so
-        // that it does not go on running under an object about to be freed.
-        plat::setThreadPriority(threadHandle, plat::kThreadPriorityNormal);
-        ended = plat::waitThread(threadHandle, kStopWaitMs) ||
-                plat::waitThread(threadHandle, kStarvedWaitMs);
-    }
+    if (plat::currentThreadId() != threadId && !awaitEnd()) return false;
+    releaseHandles();
+    onStopped();
+    return true;
+}
+
+bool vThread::awaitEnd() {
+    if (leftRunning) return plat::waitThread(threadHandle, 0);
+    // The worker's last steps run at the priority of the thread that waits
+    // for them: on a busy machine an idle worker would not be scheduled in
+    // time. One that still has not ended gets a second, longer chance, so
+    // that it does not go on running under an object about to be freed.
+    plat::setThreadPriority(threadHandle, plat::kThreadPriorityNormal);
+    leftRunning = !plat::waitThread(threadHandle, kStopWaitMs) &&
+                  !plat::waitThread(threadHandle, kStarvedWaitMs);
+    // Once its call returns, the worker runs on in this library's code, which
+    // the host may have unloaded by then.
+    if (leftRunning) plat::keepLibraryLoaded();
+    return !leftRunning;
+}
+
+void vThread::releaseHandles() {
     plat::closeThread(threadHandle);
     plat::closeMutex(mutex);
     threadHandle = nullptr;
     mutex = nullptr;
-    onStopped();
-    return ended;
+    leftRunning = false;
 }
 
 void vThread::lock() {

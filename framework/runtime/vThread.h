@@ -3,6 +3,10 @@
 // creates the worker (64 KiB stack, the given priority) and its mutex, `stop`
 // clears `running` under the mutex, gives the worker normal priority for its
 // last steps and waits at most 2000 ms for it (then once more, longer).
+// A worker still running after those waits (blocked in a driver call that
+// never returns) is remembered: its handles stay, a later `stop` only looks
+// whether it has ended meanwhile and says false while it has not, and its
+// owner must leave it what it uses.
 // The mutex guards `running` and whatever the worker shares with the host's
 // thread; it is held only for the few instructions that touch that state.
 #pragma once
@@ -33,7 +37,10 @@ public:
     // owner that must wake the worker from a device wait before it waits for it.
     void signalStop();
     // Stops the worker; false when it was still running after every wait, and
-    // so may still use what it shares with its owner.
+    // so may still use what it shares with its owner. Once a worker has
+    // outlived a stop, a later one does not wait again (the host's thread has
+    // waited for it already): it returns false at once while the worker runs,
+    // and releases its handles once it has ended.
     bool stop();
 
     void lock();
@@ -43,10 +50,13 @@ public:
 
 private:
     static uint32_t KVQ_CALLBACK threadRoutine(void* param);
+    bool awaitEnd();
+    void releaseHandles();
 
     plat::Handle threadHandle = nullptr;
     uint32_t threadId = 0;
     int32_t autoDelete;
     std::atomic<int32_t> running{0};
     plat::Handle mutex = nullptr;
+    bool leftRunning = false; // the worker outlived a stop; its handles are kept
 };

@@ -18,7 +18,12 @@ vNode::vNode(const char* name, const char* type_, vNode* parent_, vNode* before,
 }
 
 vNode::~vNode() {
+    dismantle();
+}
+
+void vNode::dismantle() {
     if (parent != nullptr) parent->detachChild(this);
+    parent = nullptr;
 
     // Each observer hears of the destruction once; one that stays alive (the
     // host's proxy) is taken off the list here.

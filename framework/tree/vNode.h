@@ -182,6 +182,11 @@ public:
     int containsChild(vNode* node, uint32_t deep);
     int onCurrentPath(vNode* node);
 
+    // What destruction does to the tree, while the object stays: the node
+    // leaves its parent, its observers hear that it is gone, its children and
+    // attributes are destroyed. For a node whose memory a worker still uses.
+    void dismantle();
+
     // ---- observers (they register and unregister themselves) ----
     void addObserver(vNodeObserver* observer);
     void removeObserver(vNodeObserver* observer);

@@ -287,3 +287,40 @@ TEST_F(Quillport, NoWindowMeansNoPollingAndThePacerIsTheNodes) {
     plat::listenDebugOutput(nullptr);
     plat::testing::offerHighResolutionTimers(true);
 }
+
+// A status read that blocks in its driver across teardown (a hung adapter)
+// outlives every stop wait. Detach still ends, the window goes with it, and
+// nothing the worker uses is freed or closed under it: the port stays open
+// until the read returns, and the worker then closes it and frees the node.
+TEST_F(Quillport, AStatusReadBlockedAcrossTeardownLeavesTheNodeToItsWorker) {
+    namespace t = plat::testing;
+    const int threads = t::liveThreads(), handles = t::liveThreadHandles();
+    const int mutexes = t::liveMutexes(), windows = t::liveWindows();
+    const int devices = t::openSerialDevices(), kept = t::librariesKeptLoaded();
+    {
+        LoadedPlugin quill(kPlugin);
+        ASSERT_TRUE(quill.loaded()) << quill.error();
+        struct Release { // also after a failed assertion, before the library goes
+            ~Release() {
+                t::blockStatusReads(false);
+                unsetenv("KVQ_PORT_COM3");
+            }
+        } release;
+        ASSERT_EQ(setenv("KVQ_PORT_COM3", pty.slavePath().c_str(), 1), 0);
+        quill.attach();
+        t::blockStatusReads(true);
+        quill.build();
+        ASSERT_TRUE(waitUntil([] { return t::blockedStatusReads() == 1; }, 20000));
+        EXPECT_EQ(quill.detach(), 1u);
+        EXPECT_EQ(t::liveWindows(), windows);
+        EXPECT_EQ(t::openSerialDevices(), devices + 1) << "closed under its worker";
+        EXPECT_EQ(t::liveThreads(), threads + 1);
+        EXPECT_EQ(t::librariesKeptLoaded(), kept + 1) << "unloaded under its worker";
+
+        t::blockStatusReads(false);
+        EXPECT_TRUE(waitUntil([&] { return t::liveThreads() == threads; }, 20000));
+        EXPECT_EQ(t::openSerialDevices(), devices);
+        EXPECT_EQ(t::liveThreadHandles(), handles);
+        EXPECT_EQ(t::liveMutexes(), mutexes);
+    }
+}

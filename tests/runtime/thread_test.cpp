@@ -45,6 +45,24 @@ struct SelfDestroying : vThread {
     std::atomic<bool>* gone;
 };
 
+// A worker blocked where `running` cannot reach it, as in a driver call that
+// never returns, until the test lets it go.
+struct Blocked : vThread {
+    Blocked() : vThread(0) {}
+    ~Blocked() override {
+        released = true;
+        stop();
+    }
+    uint32_t run() override {
+        while (!released.load())
+            plat::sleep(1);
+        return 0;
+    }
+    void onStopped() override { ++stopped; }
+    std::atomic<bool> released{false};
+    int stopped = 0;
+};
+
 } // namespace
 
 TEST(Thread, StartTwiceStopAndRestart) {
@@ -97,4 +115,29 @@ TEST(Thread, DestroyingAStartedObjectStopsItsWorker) {
         ASSERT_TRUE(waitFor([&] { return looper.passes.load() > 0; }));
     }
     EXPECT_TRUE(waitFor([&] { return plat::testing::liveThreads() == threadsBefore; }));
+}
+
+// A worker that outlives its stop is remembered: a later stop says so too, at
+// once, and its handles stay until it has ended.
+TEST(Thread, AWorkerThatDidNotEndIsRemembered) {
+    const int threadsBefore = plat::testing::liveThreads();
+    const int handlesBefore = plat::testing::liveThreadHandles();
+    const int mutexesBefore = plat::testing::liveMutexes();
+    Blocked worker;
+    worker.start(plat::kThreadPriorityNormal);
+    EXPECT_FALSE(worker.stop());
+    auto begin = std::chrono::steady_clock::now();
+    EXPECT_FALSE(worker.stop());
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(1000));
+    EXPECT_TRUE(worker.isStarted());
+    EXPECT_EQ(worker.stopped, 0);
+    EXPECT_EQ(plat::testing::liveThreadHandles(), handlesBefore + 1);
+    EXPECT_EQ(plat::testing::liveMutexes(), mutexesBefore + 1);
+
+    worker.released = true;
+    ASSERT_TRUE(waitFor([&] { return plat::testing::liveThreads() == threadsBefore; }));
+    EXPECT_TRUE(worker.stop());
+    EXPECT_EQ(worker.stopped, 1);
+    EXPECT_EQ(plat::testing::liveThreadHandles(), handlesBefore);
+    EXPECT_EQ(plat::testing::liveMutexes(), mutexesBefore);
 }

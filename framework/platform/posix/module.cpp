@@ -7,6 +7,7 @@
 #include "platform/posix/handles.h"
 #include "platform/posix/testing.h"
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -24,6 +25,18 @@ uint32_t overriddenMajor = 0;
 } // namespace
 
 void libraryLoaded(Instance) {}
+
+namespace {
+std::atomic<int> keptLoaded{0};
+}
+
+void keepLibraryLoaded() {
+    ++keptLoaded;
+}
+
+int testing::librariesKeptLoaded() {
+    return keptLoaded.load();
+}
 
 void debugOutput(const char* text) {
     std::lock_guard<std::mutex> hold(listenerLock);

@@ -28,6 +28,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -771,9 +772,33 @@ int serialQueuedInput(Handle port) {
     return queued;
 }
 
+// A driver whose status request never completes: the call holds the device
+// and its thread until the test releases it.
+struct BlockedStatusReads {
+    std::mutex lock;
+    std::condition_variable released;
+    bool block = false;
+    int blocked = 0;
+};
+
+BlockedStatusReads& blockedStatus() {
+    static auto* state = new BlockedStatusReads;
+    return *state;
+}
+
+void awaitStatusRelease() {
+    BlockedStatusReads& state = blockedStatus();
+    std::unique_lock<std::mutex> guard(state.lock);
+    if (!state.block) return;
+    ++state.blocked;
+    state.released.wait(guard, [&] { return !state.block; });
+    --state.blocked;
+}
+
 bool serialModemStatus(Handle port, uint32_t* status) {
     std::shared_ptr<Device> device = devices().find(port);
     if (!device || !status) return false;
+    awaitStatusRelease();
     int lines = 0;
     if (ioctl(device->fd, TIOCMGET, &lines) != 0) return false;
     uint32_t flags = 0;
@@ -794,6 +819,17 @@ void stubbornEventWaits(bool stubborn) {
 }
 void lateCompletions(bool late) {
     completionsAreLate = late;
+}
+void blockStatusReads(bool block) {
+    BlockedStatusReads& state = blockedStatus();
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.block = block;
+    if (!block) state.released.notify_all();
+}
+int blockedStatusReads() {
+    BlockedStatusReads& state = blockedStatus();
+    std::lock_guard<std::mutex> guard(state.lock);
+    return state.blocked;
 }
 int pendingEventWaits() {
     return waitsInProgress.load();

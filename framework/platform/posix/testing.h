@@ -46,11 +46,22 @@ KVQ_PLATFORM_API int pendingEventWaits();
 // process started: closing first leaves a waiter on a handle that may soon
 // name something else.
 KVQ_PLATFORM_API int devicesClosedUnderAWait();
+// While set, serialModemStatus blocks once it has found its device, until the
+// switch is cleared: a driver that never completes GetCommModemStatus (a hung
+// USB adapter). Clearing it releases every blocked read, which then goes on
+// as usual.
+KVQ_PLATFORM_API void blockStatusReads(bool block);
+// Status reads blocked by the switch above right now.
+KVQ_PLATFORM_API int blockedStatusReads();
 // While cleared, openPacer finds no high-resolution timer, as on Windows
 // before 10 1803, and paces by sleeps under a fine-timer request.
 KVQ_PLATFORM_API void offerHighResolutionTimers(bool offer);
+// Times a library was asked to stay loaded (keepLibraryLoaded), since the
+// process started.
+KVQ_PLATFORM_API int librariesKeptLoaded();
 // Clears every failure switch, the wait cap, stubborn waits, late
-// completions, the version override, and offers high-resolution timers again.
+// completions, blocked status reads (releasing them), the version override,
+// and offers high-resolution timers again.
 KVQ_PLATFORM_API void resetSeams();
 
 // Live resources, counted process-wide.

@@ -44,7 +44,8 @@ vStatusLineNode::vStatusLineNode(const char* name)
     if (portHandle == nullptr && schedule.failed()) reportError(kOpenFailedText, kOpenFailedCode);
     // A pass a millisecond, as long as the node lives: otherwise Windows would
     // poll at its 15.6 ms tick and miss shorter pulses. Asked for here and given
-    // back by the destructor, on the host's thread, whatever the worker does.
+    // back by the destructor once the worker has ended: on the host's thread,
+    // or on the worker's when the node was left to it.
     plat::PaceKind kind = plat::kPaceBySleep;
     pacer = plat::openPacer(&kind);
     tellDebugger("%s: the poll is paced by %s", name,
@@ -53,15 +54,28 @@ vStatusLineNode::vStatusLineNode(const char* name)
 }
 
 vStatusLineNode::~vStatusLineNode() {
-    // The worker reads the port: it stops before the port closes, whoever
-    // destroys the node.
-    // A worker that would not end may still be pausing on the pacer: it is
-    // left to it.
-    if (vThread::stop()) plat::closePacer(pacer);
+    // The worker reads the port and pauses on the pacer: both are released
+    // only once it has ended. A stop that returns false here was reached by a
+    // host that destroyed the node itself while the worker was blocked in a
+    // driver call: the pacer and the port are then left to the worker.
+    const bool ended = vThread::stop() || fate.load() == kRunEnded;
+    if (!ended) return;
+    plat::closePacer(pacer);
     if (portHandle != nullptr) {
         plat::serialClose(portHandle);
         portHandle = nullptr;
     }
+}
+
+// What is left behind while the worker is blocked: the node's memory with its
+// thread and mutex handles, the pacer (a waitable timer or a fine-timer
+// request) and the open port, once per teardown that met such a worker. They
+// are not lost: the worker releases them when its driver call returns, and
+// until then the port stays taken, as the driver holds it anyway.
+void vStatusLineNode::leaveToWorker() {
+    closeWindow();
+    dismantle();
+    if (fate.exchange(kLeftToWorker) == kRunEnded) delete this;
 }
 
 void vStatusLineNode::noteFailure(PortFailure failure) {
@@ -72,7 +86,7 @@ uint32_t vStatusLineNode::run() {
     // Without a window nothing could reach the buttons; its failed creation was
     // reported to the host once, by init.
     plat::Window target = window();
-    if (target == nullptr) return vThread::run();
+    if (target == nullptr) return finish(vThread::run());
     // The line states the host's thread has been told of. A line's change is
     // recorded only once it was posted: a post fails when the thread's queue is
     // full (the host busy elsewhere), and the change is posted again on the
@@ -83,8 +97,7 @@ uint32_t vStatusLineNode::run() {
     schedule.wait(plat::tickCount());
     while (isRunning()) {
         plat::pace(pacer, 1);
-        if (unreported >= 0 &&
-            plat::postMessage(target, portFailed, static_cast<uintptr_t>(unreported), 0))
+        if (unreported >= 0 && post(target, portFailed, static_cast<uintptr_t>(unreported), 0))
             unreported = -1;
         if (portHandle == nullptr) {
             const uint32_t now = plat::tickCount();
@@ -110,12 +123,31 @@ uint32_t vStatusLineNode::run() {
         for (int i = 0; i < kButtons; ++i) {
             uint32_t flag = kButtonLines[i];
             if (((posted ^ status) & flag) == 0) continue;
-            if (plat::postMessage(target, lineChanged, static_cast<uintptr_t>(i),
-                                  static_cast<intptr_t>(status & flag)))
+            if (post(target, lineChanged, static_cast<uintptr_t>(i),
+                     static_cast<intptr_t>(status & flag)))
                 posted = (posted & ~flag) | (status & flag);
         }
     }
-    return vThread::run();
+    return finish(vThread::run());
+}
+
+bool vStatusLineNode::post(plat::Window target, uint32_t message, uintptr_t wParam,
+                           intptr_t lParam) {
+    lock();
+    const bool posted = isRunning() && plat::postMessage(target, message, wParam, lParam);
+    unlock();
+    return posted;
+}
+
+uint32_t vStatusLineNode::finish(uint32_t result) {
+    // From the constructor on the port is the worker's, which may have opened
+    // it again late (an open of a Bluetooth port can take more than 10 s).
+    if (portHandle != nullptr) {
+        plat::serialClose(portHandle);
+        portHandle = nullptr;
+    }
+    if (fate.exchange(kRunEnded) == kLeftToWorker) delete this;
+    return result;
 }
 
 intptr_t vStatusLineNode::windowProc(uint32_t message, uintptr_t wParam, intptr_t lParam) {

@@ -6,6 +6,11 @@
 // has just become active. When the port cannot be opened, or its status can no
 // longer be read (an adapter pulled out), the poll loop opens it again every
 // 2 s, and the host is told once per outage, through the window.
+//
+// A status read or an open can block in its driver for longer than any stop
+// waits. Such a worker is left the node: `leaveToWorker` takes the node out of
+// the tree and destroys its window, and the worker closes the port and frees
+// the node when its call returns at last.
 #pragma once
 
 #include "descriptors/vButtonNode.h"
@@ -14,6 +19,8 @@
 #include "runtime/vMessageWnd.h"
 #include "runtime/vReopenSchedule.h"
 #include "runtime/vThread.h"
+
+#include <atomic>
 
 // Window message posted for a line change: wParam = button index, lParam =
 // the line's status flag when active, 0 when inactive.
@@ -43,6 +50,13 @@ public:
     uint32_t run() override;
     intptr_t windowProc(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
 
+    // For an owner whose stop of the worker returned false: what is the host's
+    // goes now (the node leaves the tree, its buttons are destroyed, the window
+    // too), and the worker is left the rest (the node's memory, the pacer and
+    // the port), which it frees when it ends. Destroys the node at once when
+    // the worker has ended meanwhile. The node is not used afterwards.
+    void leaveToWorker();
+
     // The modem status flag each button follows, in button order.
     static uint32_t lineFlag(int index);
     vAssignmentButton* button(int index) const { return buttons[index]; }
@@ -51,15 +65,27 @@ public:
 private:
     // On the worker: an outage begins with this failure, unless one is going on.
     void noteFailure(PortFailure failure);
+    // On the worker: posts to the window only while the worker runs, so that
+    // nothing is posted once `stop` has begun (the window is destroyed next,
+    // and its handle's value may then name another window).
+    bool post(plat::Window target, uint32_t message, uintptr_t wParam, intptr_t lParam);
+    // On the worker, when its loop has ended: closes the port, and frees the
+    // node when its owner left it to the worker.
+    uint32_t finish(uint32_t result);
+
+    // Who frees the node: its owner, unless it left the node to a worker that
+    // had not ended; the one of the two that comes second does it.
+    enum Fate : int { kPolling, kRunEnded, kLeftToWorker };
 
     vAssignmentButton* buttons[kButtons];
     char portName[16]; // what is opened, at build and at every reopen
     // Opened by the constructor; from then on the worker's, which closes a
     // failed device and opens it again.
     plat::Handle portHandle;
-    plat::Handle pacer = nullptr; // the poll's, from build to teardown
+    plat::Handle pacer = nullptr; // the poll's, from build until the worker has ended
     vReopenSchedule schedule;     // the worker's, once it runs
     int unreported = -1;          // the worker's: a failure still to be posted to the window
+    std::atomic<int> fate{kPolling};
 };
 
 // Opens the port `name` ("COM3", "\\.\COM7") exclusively for overlapped use

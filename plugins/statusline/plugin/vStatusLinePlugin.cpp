@@ -22,8 +22,12 @@ void vStatusLinePlugin::build() {
 
 void vStatusLinePlugin::teardown() {
     if (statusNode == nullptr) return;
-    statusNode->vThread::stop();
-    delete statusNode; // the watch sets statusNode to null
+    // The node is destroyed once its worker has ended; one blocked in a driver
+    // call is left the node, whose window and buttons go now.
+    if (statusNode->vThread::stop())
+        delete statusNode; // the watch sets statusNode to null
+    else
+        statusNode->leaveToWorker();
     statusNode = nullptr;
 }
 
