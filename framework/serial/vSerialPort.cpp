@@ -30,6 +30,9 @@ int32_t vSerialPort::open(const char* name) {
     failure.store(0);
     portHandle.store(handle);
     lastCheck = plat::tickCount();
+    openedAt = lastCheck;
+    holdingOff = false;
+    failedAtOnce.store(0);
 
     // Once the device is open, the port is usable whatever the settings calls say.
     plat::serialSetMask(handle, kEventMask);
@@ -111,11 +114,24 @@ void vSerialPort::closeDevice() {
 
 // A device may be back by the time its failure shows (a watcher that saw
 // nothing, a device plugged back quickly): it is tried again at once, then
-// every period.
+// every period. One whose first event wait failed would only fail again:
+// opened and closed without pause, it would keep the host's thread busy
+// with opens and never notice input; it waits a period first.
 void vSerialPort::failDevice() {
+    const bool atOnce = failedAtOnce.load() != 0;
     closeDevice();
     onDeviceFailed();
-    if (reopenPeriod != 0 && deviceName[0] != '\0') open(deviceName);
+    if (reopenPeriod == 0 || deviceName[0] == '\0') return;
+    if (!atOnce) {
+        open(deviceName);
+        return;
+    }
+    holdingOff = true;
+    awaitReopen();
+}
+
+bool vSerialPort::holdsOff() const {
+    return holdingOff && plat::tickCount() - openedAt < reopenPeriod;
 }
 
 void vSerialPort::awaitReopen() {
@@ -141,7 +157,7 @@ bool vSerialPort::reopenNow() {
         failDevice();
         return isOpen();
     }
-    if (deviceName[0] == '\0') return false;
+    if (deviceName[0] == '\0' || holdsOff()) return false;
     return open(deviceName) != 0;
 }
 
@@ -180,12 +196,13 @@ uint32_t vSerialPort::run() {
     const plat::Handle device = portHandle.load();
     const plat::Handle wait = waitObject;
     if (wait == nullptr) return 0;
-    while (isRunning()) {
+    for (bool first = true; isRunning(); first = false) {
         uint32_t mask = 0;
         plat::SerialWaitResult result = plat::serialWaitEvent(device, wait, &mask);
         if (result == plat::kWaitStopped) break;
         if (result == plat::kWaitFailed && isRunning()) {
             // The device failed (pulled out, say): the host's thread closes it.
+            if (first) failedAtOnce.store(1);
             failure.store(1);
             break;
         }
@@ -201,6 +218,8 @@ uint32_t vSerialPort::run() {
 
 void vSerialPort::onTimer(uint32_t) {
     if (!isOpen()) {
+        // The timer keeps the period itself, within its own precision.
+        holdingOff = false;
         if (reopenPeriod != 0) reopenNow();
         return;
     }

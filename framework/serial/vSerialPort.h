@@ -73,10 +73,13 @@ public:
     // open (a read, a write or the watcher's event wait reported an error, or it
     // no longer answers), is closed and opened again at once and then every
     // `periodMs`, on the host's thread through the port's timer, until it opens.
+    // A device whose first event wait fails (a driver that refuses the mask
+    // or the wait) is not opened again before a period from its opening.
     // 0 (the default): the port stays as its owner left it.
     void setReopenPeriod(uint32_t periodMs) { reopenPeriod = periodMs; }
     // What the timer would try next, now: a failed device is closed, a closed
-    // port with a device name is opened again. True when the port is open and sound.
+    // port with a device name is opened again (unless its device failed at its
+    // first event wait, less than a period ago). True when the port is open and sound.
     bool reopenNow();
 
     bool isOpen() const { return portHandle.load() != nullptr; }
@@ -105,6 +108,7 @@ private:
     void closeDevice();
     void failDevice();
     void awaitReopen();
+    bool holdsOff() const;
     // With a reopen period: false when the open device no longer answers.
     bool stillThere();
 
@@ -121,4 +125,9 @@ private:
     char deviceName[kMaxNameLength + 1] = {};
     uint32_t reopenPeriod = 0;
     uint32_t lastCheck = 0; // tick count of the last look at an open device
+    uint32_t openedAt = 0;  // tick count of the last open that succeeded
+    // Raised by the watcher when its first event wait failed.
+    std::atomic<int32_t> failedAtOnce{0};
+    // Set when such a device was closed: no open before `openedAt` + `reopenPeriod`.
+    bool holdingOff = false;
 };

@@ -412,3 +412,30 @@ TEST_F(SerialPort, AFailedDeviceIsClosedAndReopenedWhenItIsBack) {
     }
     before.expectUnchanged();
 }
+
+TEST_F(SerialPort, ADeviceThatFailsAsSoonAsItOpensWaitsAPeriodBeforeEachOpen) {
+    {
+        // A driver that refuses the event wait: every open fails at once. Over
+        // five periods, at most six opens, however often the owner asks.
+        plat::testing::failEventWaitsAtOnce(true);
+        CountingPort port;
+        port.setReopenPeriod(200);
+        const int opensBefore = plat::testing::serialOpens();
+        ASSERT_EQ(port.open("com5"), 1);
+        auto start = Clock::now();
+        while (msSince(start) < 1000) {
+            plat::pumpMessages(10);
+            port.reopenNow();
+        }
+        EXPECT_LE(plat::testing::serialOpens() - opensBefore, 6);
+        EXPECT_GE(port.deviceFailures, 2) << "still opened again";
+
+        // Once the driver takes the wait, the next period's open holds.
+        plat::testing::failEventWaitsAtOnce(false);
+        ASSERT_TRUE(waitUntil([&] { return port.isOpen() && !port.hasFailed(); }, 3000, true));
+        pty.send({0x5A});
+        EXPECT_TRUE(waitUntil([&] { return port.calls.load() >= 1; }, 3000, true));
+        port.close();
+    }
+    before.expectUnchanged();
+}

@@ -103,6 +103,8 @@ struct WaitRecord {
 
 std::atomic<bool> waitObjectCreationFails{false};
 std::atomic<bool> waitsAreStubborn{false};
+std::atomic<bool> waitsFailAtOnce{false};
+std::atomic<int> opensSoFar{0};
 std::atomic<int> waitsInProgress{0};
 std::atomic<int> closedUnderAWait{0};
 
@@ -348,6 +350,7 @@ Handle serialOpen(const char* name, const SerialOpenOptions* options, SerialOpen
     Handle handle = devices().add(device);
     if (!handle) return nullptr;
     openDevices().insert(device->identity);
+    ++opensSoFar;
     outcome = kOpenDone;
     return handle;
 }
@@ -638,7 +641,7 @@ SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask)
     std::shared_ptr<WaitRecord> wait = waitObjects().find(waitObject);
     if (wait && wait->stopped.load()) return kWaitStopped;
     std::shared_ptr<Device> device = devices().find(port);
-    if (!device || !wait) return kWaitFailed;
+    if (!device || !wait || waitsFailAtOnce.load()) return kWaitFailed;
     std::lock_guard<std::mutex> busy(wait->inUse);
     // A stubborn driver: neither a new mask nor closing the device ends the wait.
     const bool stubborn = waitsAreStubborn.load();
@@ -761,6 +764,12 @@ void failWaitObjectCreation(bool fail) {
 }
 void stubbornEventWaits(bool stubborn) {
     waitsAreStubborn = stubborn;
+}
+void failEventWaitsAtOnce(bool fail) {
+    waitsFailAtOnce = fail;
+}
+int serialOpens() {
+    return opensSoFar.load();
 }
 int pendingEventWaits() {
     return waitsInProgress.load();

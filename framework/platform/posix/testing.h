@@ -34,6 +34,11 @@ KVQ_PLATFORM_API void uncapWaits();
 // neither a new event mask nor closing the device ends it, as with drivers
 // that keep a wait pending after their device was pulled out.
 KVQ_PLATFORM_API void stubbornEventWaits(bool stubborn);
+// While set, every serial event wait fails at once, as with a driver that
+// refuses the event mask or the wait itself.
+KVQ_PLATFORM_API void failEventWaitsAtOnce(bool fail);
+// Serial devices opened since the process started.
+KVQ_PLATFORM_API int serialOpens();
 // Serial event waits in progress, process-wide: a test waits for its waiter to
 // be in its wait instead of sleeping for a while.
 KVQ_PLATFORM_API int pendingEventWaits();
@@ -44,7 +49,7 @@ KVQ_PLATFORM_API int devicesClosedUnderAWait();
 // While cleared, openPacer finds no high-resolution timer, as on Windows
 // before 10 1803, and paces by sleeps under a fine-timer request.
 KVQ_PLATFORM_API void offerHighResolutionTimers(bool offer);
-// Clears every failure switch, the wait cap, stubborn waits, the version
+// Clears every failure switch, the wait cap, stubborn and failing waits, the version
 // override, and offers high-resolution timers again.
 KVQ_PLATFORM_API void resetSeams();
 

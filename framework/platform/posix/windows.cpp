@@ -428,6 +428,7 @@ void resetSeams() {
     uncapWaits();
     failWaitObjectCreation(false);
     stubbornEventWaits(false);
+    failEventWaitsAtOnce(false);
     offerHighResolutionTimers(true);
     restoreVersion();
     std::lock_guard<std::mutex> guard(state().lock);
