@@ -47,6 +47,14 @@ void vThread::signalStop() {
 }
 
 bool vThread::stop() {
+    return stopWithin(kStopWaitMs, kStarvedWaitMs);
+}
+
+bool vThread::stopEnded(uint32_t milliseconds) {
+    return stopWithin(milliseconds, 0);
+}
+
+bool vThread::stopWithin(uint32_t firstWaitMs, uint32_t secondWaitMs) {
     signalStop();
     if (threadHandle == nullptr) return true;
     bool ended = true;
@@ -57,8 +65,8 @@ bool vThread::stop() {
         // time. One that still has not ended gets a second, longer chance, so
         // that it does not go on running under an object about to be freed.
         plat::setThreadPriority(threadHandle, plat::kThreadPriorityNormal);
-        ended = plat::waitThread(threadHandle, kStopWaitMs) ||
-                plat::waitThread(threadHandle, kStarvedWaitMs);
+        ended = plat::waitThread(threadHandle, firstWaitMs) ||
+                (secondWaitMs != 0 && plat::waitThread(threadHandle, secondWaitMs));
     }
     plat::closeThread(threadHandle);
     plat::closeMutex(mutex);

@@ -35,6 +35,10 @@ public:
     // Stops the worker; false when it was still running after every wait, and
     // so may still use what it shares with its owner.
     bool stop();
+    // Stops a worker whose `run` its owner knows to be over: its end is awaited
+    // at most `milliseconds` (the system may hold a thread in its exit while
+    // a request of its own is pending), then it is let go.
+    bool stopEnded(uint32_t milliseconds);
 
     void lock();
     void unlock();
@@ -43,6 +47,7 @@ public:
 
 private:
     static uint32_t KVQ_CALLBACK threadRoutine(void* param);
+    bool stopWithin(uint32_t firstWaitMs, uint32_t secondWaitMs);
 
     plat::Handle threadHandle = nullptr;
     uint32_t threadId = 0;

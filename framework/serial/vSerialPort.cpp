@@ -94,22 +94,37 @@ void vSerialPort::closeDevice() {
     plat::Handle handle = portHandle.load();
     if (handle == nullptr) return;
     vTimer::stop();
-    // The watcher ends before the device closes. Closed first, the handle's
-    // value could soon name another program's object, on which the watcher
-    // would wait instead. It is told to stop through its wait object, which
-    // ends its event wait whatever the driver does (some keep a wait pending
-    // after their device was pulled out, even when the mask changes); the
-    // empty mask is for the drivers that need it.
+    // The watcher is told to stop through its wait object, which ends its
+    // event wait whatever the driver does (some keep a wait pending after
+    // their device was pulled out, even when the mask changes); the empty mask
+    // is for the drivers that need it. It cancels its own request (on XP only
+    // the thread that issued it can), gives the cancel a bounded settle and
+    // says when it is done with the device; only then is the device closed:
+    // closed first, the handle's value could soon name another object, on
+    // which the watcher would wait instead.
     vThread::signalStop();
     plat::stopWaiting(waitObject);
     plat::serialSetMask(handle, 0);
-    // A watcher that has not ended may still use its wait object: it stays.
-    if (vThread::stop()) plat::closeWaitObject(waitObject);
+    bool finished = false;
+    if (vThread::isStarted() && waitObject != nullptr) {
+        vThread::start(plat::kThreadPriorityNormal); // a started worker: its priority only
+        finished = plat::awaitFinished(waitObject, kFinishWaitMs);
+    }
+    portHandle.store(nullptr);
+    // Closing lets many drivers complete a request they would not cancel, and
+    // the system holds a thread in its exit until its requests completed: so
+    // the watcher's end is awaited only now, and briefly, since it is past
+    // everything it shares with the port.
+    plat::serialClose(handle);
+    if (finished) {
+        vThread::stopEnded(kEndWaitMs);
+        plat::closeWaitObject(waitObject);
+    } else if (vThread::stop()) {
+        plat::closeWaitObject(waitObject);
+    } // else a watcher that has not ended may still use its wait object: it stays
     waitObject = nullptr;
     dataPending.store(0); // the wait completed by the empty mask counts for nothing
     failure.store(0);
-    portHandle.store(nullptr);
-    plat::serialClose(handle);
 }
 
 // A device may be back by the time its failure shows (a watcher that saw
@@ -213,6 +228,7 @@ uint32_t vSerialPort::run() {
         }
         plat::sleep(1);
     }
+    plat::finishWaiting(wait); // the last use of the device and of the wait object
     return 0;
 }
 

@@ -31,6 +31,10 @@ public:
     static constexpr uint32_t kMaxNameLength = 63;
     // How often a port that reopens its device asks after it while it is open.
     static constexpr uint32_t kCheckPeriodMs = 500;
+    // At close: how long the watcher is given to be done with the device (it
+    // gives a cancel that does not settle 1 s), and then to end.
+    static constexpr uint32_t kFinishWaitMs = 1500;
+    static constexpr uint32_t kEndWaitMs = 500;
 
     // The speed and framing of the line, in the device's own terms.
     struct LineSetting {
@@ -103,8 +107,8 @@ protected:
 
 private:
     void fillLineSettings(const LineSetting& line);
-    // Ends the watcher, whatever the driver does with its pending event wait,
-    // then closes the device.
+    // Has the watcher done with the device, whatever the driver does with its
+    // pending event wait, closes the device, then lets the watcher end.
     void closeDevice();
     void failDevice();
     void awaitReopen();

@@ -23,15 +23,18 @@
 #include "platform/serial.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/testing.h"
+#include "platform/threads.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <poll.h>
@@ -74,6 +77,7 @@ struct Device {
     std::atomic<int> waiters{0};     // event waits in progress
     std::atomic<uint32_t> maskChanges{0};
     Identity identity;
+    uint64_t number = 0; // this open's, never reused
 
     std::mutex lock; // guards what follows; reads take it so arrivals are counted exactly
     uint32_t mask = 0;
@@ -95,6 +99,9 @@ struct WaitRecord {
     int stopFd = -1; // readable once stopWaiting was called
     std::atomic<bool> stopped{false};
     std::mutex inUse;
+    std::mutex finishLock; // guards `finished`
+    std::condition_variable finishedChanged;
+    bool finished = false;
     ~WaitRecord() {
         if (epollFd >= 0) ::close(epollFd);
         if (stopFd >= 0) ::close(stopFd);
@@ -105,6 +112,56 @@ std::atomic<bool> waitObjectCreationFails{false};
 std::atomic<bool> waitsAreStubborn{false};
 std::atomic<bool> waitsFailAtOnce{false};
 std::atomic<int> opensSoFar{0};
+
+// Windows' rule for a thread that ends with a request of its own pending: the
+// system cancels it and waits for it to complete before the thread is gone.
+// Modelled for stubborn event waits: one that is stopped is cancelled, its
+// cancel does not settle, and the request stays pending, tied to the thread
+// that issued it, until its device is closed (or, with `untilClose` off,
+// until the switch is cleared).
+constexpr uint32_t kCancelSettleMs = 1000; // as long as the Windows backend awaits a cancel
+constexpr auto kThreadExitHold = std::chrono::minutes(5);
+enum class Hold { none, untilClose, forever };
+struct HeldRequest {
+    uint32_t thread;
+    uint64_t device;
+    bool untilClose;
+    bool completed;
+};
+struct HeldRequests {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::list<HeldRequest> list;
+    Hold mode = Hold::none;
+};
+HeldRequests& held() {
+    static auto* requests = new HeldRequests;
+    return *requests;
+}
+
+// A stopped stubborn wait under the rule: cancelled, awaited for the settle,
+// then left pending to its thread.
+void holdCancelledWait(const Device& device) {
+    HeldRequests& h = held();
+    std::unique_lock<std::mutex> guard(h.lock);
+    if (h.mode == Hold::none) return;
+    const bool untilClose = h.mode == Hold::untilClose;
+    if (untilClose && device.closed.load()) return;
+    auto request =
+        h.list.insert(h.list.end(), {currentThreadId(), device.number, untilClose, false});
+    h.changed.wait_for(guard, std::chrono::milliseconds(detail::cappedWait(kCancelSettleMs)),
+                       [&] { return request->completed; });
+}
+
+// Those of one device (0: every one).
+void completeHeldRequests(uint64_t device) {
+    HeldRequests& h = held();
+    std::lock_guard<std::mutex> guard(h.lock);
+    for (HeldRequest& request : h.list)
+        if (device == 0 || (request.device == device && request.untilClose))
+            request.completed = true;
+    h.changed.notify_all();
+}
 std::atomic<int> waitsInProgress{0};
 std::atomic<int> closedUnderAWait{0};
 
@@ -346,6 +403,8 @@ Handle serialOpen(const char* name, const SerialOpenOptions* options, SerialOpen
     device->maskFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (device->maskFd < 0) return nullptr;
     device->identity = identityOf(st);
+    static std::atomic<uint64_t> opened{0};
+    device->number = ++opened;
 
     Handle handle = devices().add(device);
     if (!handle) return nullptr;
@@ -359,6 +418,7 @@ void serialClose(Handle port) {
     std::shared_ptr<Device> device = devices().remove(port);
     if (!device) return;
     if (device->waiters.load() > 0) ++closedUnderAWait;
+    completeHeldRequests(device->number);
     {
         std::lock_guard<std::mutex> guard(openLock());
         openDevices().erase(device->identity);
@@ -626,6 +686,22 @@ void closeWaitObject(Handle waitObject) {
     waitObjects().remove(waitObject);
 }
 
+void finishWaiting(Handle waitObject) {
+    std::shared_ptr<WaitRecord> wait = waitObjects().find(waitObject);
+    if (!wait) return;
+    std::lock_guard<std::mutex> guard(wait->finishLock);
+    wait->finished = true;
+    wait->finishedChanged.notify_all();
+}
+
+bool awaitFinished(Handle waitObject, uint32_t milliseconds) {
+    std::shared_ptr<WaitRecord> wait = waitObjects().find(waitObject);
+    if (!wait) return false;
+    std::unique_lock<std::mutex> guard(wait->finishLock);
+    return wait->finishedChanged.wait_for(guard, std::chrono::milliseconds(milliseconds),
+                                          [&] { return wait->finished; });
+}
+
 void stopWaiting(Handle waitObject) {
     std::shared_ptr<WaitRecord> wait = waitObjects().find(waitObject);
     if (!wait) return;
@@ -733,6 +809,7 @@ SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask)
         epoll_ctl(wait->epollFd, EPOLL_CTL_DEL, device->wakeFd, nullptr);
         epoll_ctl(wait->epollFd, EPOLL_CTL_DEL, device->maskFd, nullptr);
     }
+    if (stubborn && result == kWaitStopped) holdCancelledWait(*device);
     return result;
 }
 
@@ -771,6 +848,20 @@ void failEventWaitsAtOnce(bool fail) {
 int serialOpens() {
     return opensSoFar.load();
 }
+void pendingRequestsHoldTheirThread(bool hold, bool untilClose) {
+    {
+        std::lock_guard<std::mutex> guard(held().lock);
+        held().mode = !hold ? Hold::none : untilClose ? Hold::untilClose : Hold::forever;
+    }
+    if (!hold) completeHeldRequests(0);
+}
+int heldRequests() {
+    std::lock_guard<std::mutex> guard(held().lock);
+    int count = 0;
+    for (const HeldRequest& request : held().list)
+        if (!request.completed) ++count;
+    return count;
+}
 int pendingEventWaits() {
     return waitsInProgress.load();
 }
@@ -784,5 +875,20 @@ int openSerialDevices() {
     return devices().live();
 }
 } // namespace testing
+
+namespace detail {
+void awaitOwnRequests() {
+    HeldRequests& h = held();
+    const uint32_t self = currentThreadId();
+    std::unique_lock<std::mutex> guard(h.lock);
+    auto pending = [&] {
+        for (const HeldRequest& request : h.list)
+            if (request.thread == self && !request.completed) return true;
+        return false;
+    };
+    h.changed.wait_for(guard, kThreadExitHold, [&] { return !pending(); });
+    h.list.remove_if([&](const HeldRequest& r) { return r.thread == self; });
+}
+} // namespace detail
 
 } // namespace plat

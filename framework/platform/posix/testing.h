@@ -39,6 +39,16 @@ KVQ_PLATFORM_API void stubbornEventWaits(bool stubborn);
 KVQ_PLATFORM_API void failEventWaitsAtOnce(bool fail);
 // Serial devices opened since the process started.
 KVQ_PLATFORM_API int serialOpens();
+// Windows' rule for a thread that ends with a request of its own still
+// pending: the system waits for the request to complete before the thread is
+// gone. While set, a stubborn event wait that is stopped is cancelled in vain:
+// after a settle of 1 s (capped by capWaits) it returns, its request still
+// pending, and the thread that issued it cannot end until the request
+// completes: when its device is closed, or with `untilClose` false, only when
+// the switch is cleared.
+KVQ_PLATFORM_API void pendingRequestsHoldTheirThread(bool hold, bool untilClose = true);
+// Requests left pending so, process-wide.
+KVQ_PLATFORM_API int heldRequests();
 // Serial event waits in progress, process-wide: a test waits for its waiter to
 // be in its wait instead of sleeping for a while.
 KVQ_PLATFORM_API int pendingEventWaits();
@@ -49,7 +59,7 @@ KVQ_PLATFORM_API int devicesClosedUnderAWait();
 // While cleared, openPacer finds no high-resolution timer, as on Windows
 // before 10 1803, and paces by sleeps under a fine-timer request.
 KVQ_PLATFORM_API void offerHighResolutionTimers(bool offer);
-// Clears every failure switch, the wait cap, stubborn and failing waits, the version
+// Clears every failure switch, the wait cap, stubborn, failing and held waits, the version
 // override, and offers high-resolution timers again.
 KVQ_PLATFORM_API void resetSeams();
 

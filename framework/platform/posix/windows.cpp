@@ -429,6 +429,7 @@ void resetSeams() {
     failWaitObjectCreation(false);
     stubbornEventWaits(false);
     failEventWaitsAtOnce(false);
+    pendingRequestsHoldTheirThread(false);
     offerHighResolutionTimers(true);
     restoreVersion();
     std::lock_guard<std::mutex> guard(state().lock);

@@ -7,7 +7,9 @@
 // only for a while: a driver whose device was pulled out may keep a request
 // pending until the handle closes. Such a request is abandoned together with
 // its record, which stays allocated, so that its late completion writes into
-// memory nobody uses; the call then reports a failed device.
+// memory nobody uses; the call then reports a failed device. The watcher's
+// abandoned record is freed once its request completed (closing the device
+// normally completes it).
 #include "platform/serial.h"
 
 #include <windows.h>
@@ -92,15 +94,38 @@ SerialTransfer transfer(HANDLE port, void* buffer, uint32_t count, bool reading,
     return result;
 }
 
-// The watcher's wait object: the event of its request, a stop event, and the
-// request's record, which must outlive a request the driver will not let go of.
+// The watcher's wait object: the event of its request, a stop event, the
+// event its waiter raises when it is done, and the request's record, which
+// must outlive a request the driver will not let go of.
 struct WaitRecord {
     OVERLAPPED overlapped;
     DWORD events;
     HANDLE ioEvent;
     HANDLE stopEvent;
+    HANDLE finishedEvent;
     bool abandoned;
 };
+
+// Records of closed wait objects whose request the driver still holds, freed
+// once it completes; a record that finds no free place is left for good.
+WaitRecord* volatile abandonedWaits[kMaxAbandonedWaits];
+
+void freeCompletedWaits() {
+    for (auto& slot : abandonedWaits) {
+        WaitRecord* wait = slot;
+        if (!wait || !HasOverlappedIoCompleted(&wait->overlapped)) continue;
+        if (InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&slot), nullptr,
+                                              wait) == wait)
+            HeapFree(GetProcessHeap(), 0, wait);
+    }
+}
+
+void keepUntilCompleted(WaitRecord* wait) {
+    for (auto& slot : abandonedWaits)
+        if (InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&slot), wait,
+                                              nullptr) == nullptr)
+            return;
+}
 
 // Why CreateFileA refused a device.
 SerialOpenResult openFailure(DWORD error) {
@@ -148,7 +173,12 @@ Handle serialOpen(const char* name, const SerialOpenOptions* options, SerialOpen
 }
 
 void serialClose(Handle port) {
-    if (port) CloseHandle(port);
+    if (!port) return;
+    // Reads and writes of this thread that a driver held on to past their
+    // cancel: asked once more, then the close (whose clean-up a driver must
+    // answer by completing every request of the handle).
+    CancelIo(port);
+    CloseHandle(port);
 }
 
 bool serialSetMask(Handle port, uint32_t mask) {
@@ -195,14 +225,17 @@ SerialTransfer serialWrite(Handle port, const void* buffer, uint32_t count, uint
 }
 
 Handle createWaitObject() {
+    freeCompletedWaits();
     auto* wait =
         static_cast<WaitRecord*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WaitRecord)));
     if (!wait) return nullptr;
     wait->ioEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     wait->stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!wait->ioEvent || !wait->stopEvent) {
-        if (wait->ioEvent) CloseHandle(wait->ioEvent);
-        if (wait->stopEvent) CloseHandle(wait->stopEvent);
+    wait->finishedEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!wait->ioEvent || !wait->stopEvent || !wait->finishedEvent) {
+        const HANDLE events[] = {wait->ioEvent, wait->stopEvent, wait->finishedEvent};
+        for (HANDLE event : events)
+            if (event) CloseHandle(event);
         HeapFree(GetProcessHeap(), 0, wait);
         return nullptr;
     }
@@ -212,10 +245,26 @@ Handle createWaitObject() {
 void closeWaitObject(Handle waitObject) {
     auto* wait = static_cast<WaitRecord*>(waitObject);
     if (!wait) return;
+    // The system keeps the event of a pending request for as long as it needs it.
     CloseHandle(wait->ioEvent);
     CloseHandle(wait->stopEvent);
-    // An abandoned request may still complete into the record: it stays.
-    if (!wait->abandoned) HeapFree(GetProcessHeap(), 0, wait);
+    CloseHandle(wait->finishedEvent);
+    // An abandoned request may still complete into the record: it stays until then.
+    if (wait->abandoned && !HasOverlappedIoCompleted(&wait->overlapped))
+        keepUntilCompleted(wait);
+    else
+        HeapFree(GetProcessHeap(), 0, wait);
+    freeCompletedWaits();
+}
+
+void finishWaiting(Handle waitObject) {
+    auto* wait = static_cast<WaitRecord*>(waitObject);
+    if (wait) SetEvent(wait->finishedEvent);
+}
+
+bool awaitFinished(Handle waitObject, uint32_t milliseconds) {
+    auto* wait = static_cast<WaitRecord*>(waitObject);
+    return wait && WaitForSingleObject(wait->finishedEvent, milliseconds) == WAIT_OBJECT_0;
 }
 
 void stopWaiting(Handle waitObject) {
