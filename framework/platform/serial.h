@@ -132,10 +132,14 @@ enum SerialWaitResult : int {
     kWaitImmediate = 1, // completed at once; *mask holds the events
     kWaitCompleted = 2, // was pending and completed later
     kWaitStopped = 3,   // stopWaiting was called
+    kWaitQuiet = 4, // `limitMs` passed; the wait is still pending, the next call goes on with it
 };
+constexpr uint32_t kNoTimeLimit = 0xFFFFFFFFu;
 // Waits for one of the masked events (received data, ring). Setting the mask
-// meanwhile completes the wait (kWaitCompleted, *mask 0), as on Windows.
-KVQ_PLATFORM_API SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask);
+// meanwhile completes the wait (kWaitCompleted, *mask 0), as on Windows. A
+// wait left pending by kWaitQuiet is cancelled by a stop or by finishWaiting.
+KVQ_PLATFORM_API SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask,
+                                                  uint32_t limitMs = kNoTimeLimit);
 // Bytes received and not yet read; -1 on failure.
 KVQ_PLATFORM_API int serialQueuedInput(Handle port);
 // The four modem status flags (kModemCts ... kModemRlsd); false on failure.

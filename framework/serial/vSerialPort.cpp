@@ -29,8 +29,7 @@ int32_t vSerialPort::open(const char* name) {
     }
     failure.store(0);
     portHandle.store(handle);
-    lastCheck = plat::tickCount();
-    openedAt = lastCheck;
+    openedAt = plat::tickCount();
     holdingOff = false;
     failedAtOnce.store(0);
 
@@ -154,18 +153,6 @@ void vSerialPort::awaitReopen() {
     vTimer::start();
 }
 
-// A device pulled out fails every call on its handle, but some drivers never
-// end the watcher's pending wait, and with no traffic nothing else would ask.
-// So a port that reopens its device also asks after it every period, with a
-// call that every serial driver answers while its device is there.
-bool vSerialPort::stillThere() {
-    if (reopenPeriod == 0) return true;
-    const uint32_t now = plat::tickCount();
-    if (now - lastCheck < kCheckPeriodMs) return true;
-    lastCheck = now;
-    return plat::serialQueuedInput(portHandle.load()) >= 0;
-}
-
 bool vSerialPort::reopenNow() {
     if (isOpen() && !hasFailed()) return true;
     if (isOpen()) {
@@ -211,10 +198,24 @@ uint32_t vSerialPort::run() {
     const plat::Handle device = portHandle.load();
     const plat::Handle wait = waitObject;
     if (wait == nullptr) return 0;
+    // A device pulled out fails every call on its handle, but some drivers
+    // never end a pending event wait, and with no traffic nothing else would
+    // ask. So a port that reopens its device has the watcher ask after it
+    // every period, between its waits (the wait stays pending), with a call
+    // that every serial driver answers while its device is there: a call
+    // without a time limit, kept off the host's thread.
+    const uint32_t limit = reopenPeriod != 0 ? kCheckPeriodMs : plat::kNoTimeLimit;
     for (bool first = true; isRunning(); first = false) {
         uint32_t mask = 0;
-        plat::SerialWaitResult result = plat::serialWaitEvent(device, wait, &mask);
+        plat::SerialWaitResult result = plat::serialWaitEvent(device, wait, &mask, limit);
         if (result == plat::kWaitStopped) break;
+        if (result == plat::kWaitQuiet) {
+            if (plat::serialQueuedInput(device) < 0 && isRunning()) {
+                failure.store(1); // no longer there: the host's thread closes it
+                break;
+            }
+            continue;
+        }
         if (result == plat::kWaitFailed && isRunning()) {
             // The device failed (pulled out, say): the host's thread closes it.
             if (first) failedAtOnce.store(1);
@@ -239,7 +240,7 @@ void vSerialPort::onTimer(uint32_t) {
         if (reopenPeriod != 0) reopenNow();
         return;
     }
-    if (hasFailed() || !stillThere()) {
+    if (hasFailed()) {
         failDevice();
         return;
     }

@@ -53,7 +53,7 @@ public:
     virtual void onData();
 
     // While open: a failed device is closed (and reopened, see setReopenPeriod;
-    // such a port also asks after its device every 500 ms);
+    // the watcher of such a port also asks after its device every 500 ms);
     // otherwise, when the watcher raised `dataPending`, clears
     // it and calls `onData` if received bytes are queued. While closed with a
     // reopen period: an attempt to open the device again (vTimer).
@@ -113,8 +113,6 @@ private:
     void failDevice();
     void awaitReopen();
     bool holdsOff() const;
-    // With a reopen period: false when the open device no longer answers.
-    bool stillThere();
 
     plat::LineSettings lineSettings;
     std::atomic<plat::Handle> portHandle{nullptr};
@@ -128,8 +126,7 @@ private:
     plat::Handle waitObject = nullptr;
     char deviceName[kMaxNameLength + 1] = {};
     uint32_t reopenPeriod = 0;
-    uint32_t lastCheck = 0; // tick count of the last look at an open device
-    uint32_t openedAt = 0;  // tick count of the last open that succeeded
+    uint32_t openedAt = 0; // tick count of the last open that succeeded
     // Raised by the watcher when its first event wait failed.
     std::atomic<int32_t> failedAtOnce{0};
     // Set when such a device was closed: no open before `openedAt` + `reopenPeriod`.

@@ -2,6 +2,7 @@
 // device on the master side and pumps the host's message loop for the timer.
 #include "entry/library.h"
 #include "fixtures/heapAccount.h"
+#include "fixtures/joiningThread.h"
 #include "fixtures/waitUntil.h"
 #include "platform/clock.h"
 #include "platform/host.h"
@@ -500,5 +501,27 @@ TEST_F(SerialPort, AStubbornDriverHoldsTheHostsThreadBrieflyAndLeavesNothingBehi
         EXPECT_EQ(plat::testing::liveWaitObjects(), before.waitObjects);
     }
     plat::testing::pendingRequestsHoldTheirThread(false);
+    before.expectUnchanged();
+}
+
+TEST_F(SerialPort, TheWatcherAsksAfterTheDeviceSoADriverThatNeverAnswersLeavesTheHostsThreadFree) {
+    {
+        CountingPort port;
+        port.setReopenPeriod(100);
+        ASSERT_EQ(port.open("com5"), 1);
+        plat::testing::hangStatusReads(true);
+        JoiningThread release([] {
+            plat::sleep(4000);
+            plat::testing::hangStatusReads(false);
+        });
+        // An idle port over three of its checks: the host's thread pumps on.
+        auto start = Clock::now();
+        pumpFor(1500);
+        EXPECT_LT(msSince(start), 2500) << "the host's thread waited for the driver";
+        release.join();
+        EXPECT_TRUE(port.isOpen());
+        EXPECT_EQ(port.deviceFailures, 0);
+        port.close();
+    }
     before.expectUnchanged();
 }

@@ -112,6 +112,7 @@ std::atomic<bool> waitObjectCreationFails{false};
 std::atomic<bool> waitsAreStubborn{false};
 std::atomic<bool> waitsFailAtOnce{false};
 std::atomic<int> opensSoFar{0};
+std::atomic<bool> statusReadsHang{false};
 
 // Windows' rule for a thread that ends with a request of its own pending: the
 // system cancels it and waits for it to complete before the thread is gone.
@@ -711,7 +712,7 @@ void stopWaiting(Handle waitObject) {
     (void)ignored;
 }
 
-SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
+SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask, uint32_t limitMs) {
     if (!mask) return kWaitFailed;
     *mask = 0;
     std::shared_ptr<WaitRecord> wait = waitObjects().find(waitObject);
@@ -755,6 +756,8 @@ SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask)
 
     SerialWaitResult result = kWaitFailed;
     bool first = true;
+    const bool limited = limitMs != kNoTimeLimit;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
     Waiting waiting(*device);
     for (;;) {
         if (wait->stopped.load()) {
@@ -781,8 +784,17 @@ SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask)
             break;
         }
         first = false;
+        if (limited && Clock::now() >= deadline) {
+            result = kWaitQuiet; // nothing is pending here: the next call simply waits again
+            break;
+        }
+        int timeout = watchRing ? kRingPollMs : -1;
+        if (limited) {
+            const int left = static_cast<int>(std::min<int64_t>(msUntil(deadline), 1 << 30));
+            timeout = timeout < 0 ? left : std::min(timeout, left);
+        }
         epoll_event ready[4];
-        int n = epoll_wait(wait->epollFd, ready, 4, watchRing ? kRingPollMs : -1);
+        int n = epoll_wait(wait->epollFd, ready, 4, timeout);
         if (n < 0 && errno != EINTR) break;
         bool stop = false;
         for (int i = 0; i < n; ++i) {
@@ -816,6 +828,8 @@ SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask)
 int serialQueuedInput(Handle port) {
     std::shared_ptr<Device> device = devices().find(port);
     if (!device) return -1;
+    while (statusReadsHang.load())
+        ::usleep(1000);
     int queued = 0;
     if (ioctl(device->fd, FIONREAD, &queued) != 0) return -1;
     return queued;
@@ -844,6 +858,9 @@ void stubbornEventWaits(bool stubborn) {
 }
 void failEventWaitsAtOnce(bool fail) {
     waitsFailAtOnce = fail;
+}
+void hangStatusReads(bool hang) {
+    statusReadsHang = hang;
 }
 int serialOpens() {
     return opensSoFar.load();

@@ -37,6 +37,10 @@ KVQ_PLATFORM_API void stubbornEventWaits(bool stubborn);
 // While set, every serial event wait fails at once, as with a driver that
 // refuses the event mask or the wait itself.
 KVQ_PLATFORM_API void failEventWaitsAtOnce(bool fail);
+// While set, a look at a device's queues (serialQueuedInput, Windows'
+// ClearCommError, which has no time limit) does not return, as with a driver
+// that never answers it.
+KVQ_PLATFORM_API void hangStatusReads(bool hang);
 // Serial devices opened since the process started.
 KVQ_PLATFORM_API int serialOpens();
 // Windows' rule for a thread that ends with a request of its own still
@@ -59,8 +63,8 @@ KVQ_PLATFORM_API int devicesClosedUnderAWait();
 // While cleared, openPacer finds no high-resolution timer, as on Windows
 // before 10 1803, and paces by sleeps under a fine-timer request.
 KVQ_PLATFORM_API void offerHighResolutionTimers(bool offer);
-// Clears every failure switch, the wait cap, stubborn, failing and held waits, the version
-// override, and offers high-resolution timers again.
+// Clears every failure switch, the wait cap, stubborn, failing and held waits, hanging status
+// reads, the version override, and offers high-resolution timers again.
 KVQ_PLATFORM_API void resetSeams();
 
 // Live resources, counted process-wide.

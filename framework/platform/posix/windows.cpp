@@ -430,6 +430,7 @@ void resetSeams() {
     stubbornEventWaits(false);
     failEventWaitsAtOnce(false);
     pendingRequestsHoldTheirThread(false);
+    hangStatusReads(false);
     offerHighResolutionTimers(true);
     restoreVersion();
     std::lock_guard<std::mutex> guard(state().lock);

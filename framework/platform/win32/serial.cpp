@@ -103,6 +103,8 @@ struct WaitRecord {
     HANDLE ioEvent;
     HANDLE stopEvent;
     HANDLE finishedEvent;
+    HANDLE port;  // of the request
+    bool pending; // left pending by a quiet return
     bool abandoned;
 };
 
@@ -257,9 +259,18 @@ void closeWaitObject(Handle waitObject) {
     freeCompletedWaits();
 }
 
+// Cancels a request left pending by a quiet return; on the thread that issued it.
+static void cancelPending(WaitRecord* wait) {
+    if (!wait->pending) return;
+    wait->pending = false;
+    if (!cancelAndSettle(wait->port, wait->ioEvent)) wait->abandoned = true;
+}
+
 void finishWaiting(Handle waitObject) {
     auto* wait = static_cast<WaitRecord*>(waitObject);
-    if (wait) SetEvent(wait->finishedEvent);
+    if (!wait) return;
+    cancelPending(wait);
+    SetEvent(wait->finishedEvent);
 }
 
 bool awaitFinished(Handle waitObject, uint32_t milliseconds) {
@@ -272,22 +283,32 @@ void stopWaiting(Handle waitObject) {
     if (wait) SetEvent(wait->stopEvent);
 }
 
-SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
+SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask, uint32_t limitMs) {
     auto* wait = static_cast<WaitRecord*>(waitObject);
     if (!mask) return kWaitFailed;
     *mask = 0;
-    if (wait && WaitForSingleObject(wait->stopEvent, 0) == WAIT_OBJECT_0) return kWaitStopped;
-    if (!port || !wait || wait->abandoned) return kWaitFailed;
-    std::memset(&wait->overlapped, 0, sizeof wait->overlapped);
-    wait->overlapped.hEvent = wait->ioEvent;
-    wait->events = 0;
-    if (WaitCommEvent(port, &wait->events, &wait->overlapped)) {
-        *mask = wait->events;
-        return kWaitImmediate;
+    if (wait && WaitForSingleObject(wait->stopEvent, 0) == WAIT_OBJECT_0) {
+        cancelPending(wait);
+        return kWaitStopped;
     }
-    if (GetLastError() != ERROR_IO_PENDING) return kWaitFailed;
+    if (!port || !wait || wait->abandoned) return kWaitFailed;
+    if (wait->pending && wait->port != port) cancelPending(wait);
+    if (!wait->pending) {
+        std::memset(&wait->overlapped, 0, sizeof wait->overlapped);
+        wait->overlapped.hEvent = wait->ioEvent;
+        wait->events = 0;
+        wait->port = port;
+        if (WaitCommEvent(port, &wait->events, &wait->overlapped)) {
+            *mask = wait->events;
+            return kWaitImmediate;
+        }
+        if (GetLastError() != ERROR_IO_PENDING) return kWaitFailed;
+        wait->pending = true;
+    }
     HANDLE both[2] = {wait->ioEvent, wait->stopEvent};
-    DWORD woke = WaitForMultipleObjects(2, both, FALSE, INFINITE);
+    DWORD woke = WaitForMultipleObjects(2, both, FALSE, limitMs);
+    if (woke == WAIT_TIMEOUT) return kWaitQuiet;
+    wait->pending = false;
     DWORD ignored = 0;
     if (woke == WAIT_OBJECT_0) {
         if (!GetOverlappedResult(port, &wait->overlapped, &ignored, FALSE)) return kWaitFailed;
