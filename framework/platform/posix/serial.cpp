@@ -99,12 +99,11 @@ struct WaitRecord {
     int stopFd = -1; // readable once stopWaiting was called
     std::atomic<bool> stopped{false};
     std::mutex inUse;
-    std::mutex finishLock; // guards `finished`
-    std::condition_variable finishedChanged;
-    bool finished = false;
+    int finishFd = -1; // readable once finishWaiting was called
     ~WaitRecord() {
         if (epollFd >= 0) ::close(epollFd);
         if (stopFd >= 0) ::close(stopFd);
+        if (finishFd >= 0) ::close(finishFd);
     }
 };
 
@@ -675,7 +674,8 @@ Handle createWaitObject() {
     auto record = std::make_shared<WaitRecord>();
     record->epollFd = epoll_create1(EPOLL_CLOEXEC);
     record->stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (record->epollFd < 0 || record->stopFd < 0) return nullptr;
+    record->finishFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (record->epollFd < 0 || record->stopFd < 0 || record->finishFd < 0) return nullptr;
     epoll_event stop{};
     stop.events = EPOLLIN;
     stop.data.u32 = 3;
@@ -690,17 +690,22 @@ void closeWaitObject(Handle waitObject) {
 void finishWaiting(Handle waitObject) {
     std::shared_ptr<WaitRecord> wait = waitObjects().find(waitObject);
     if (!wait) return;
-    std::lock_guard<std::mutex> guard(wait->finishLock);
-    wait->finished = true;
-    wait->finishedChanged.notify_all();
+    uint64_t one = 1;
+    ssize_t ignored = ::write(wait->finishFd, &one, sizeof one);
+    (void)ignored;
 }
 
 bool awaitFinished(Handle waitObject, uint32_t milliseconds) {
     std::shared_ptr<WaitRecord> wait = waitObjects().find(waitObject);
     if (!wait) return false;
-    std::unique_lock<std::mutex> guard(wait->finishLock);
-    return wait->finishedChanged.wait_for(guard, std::chrono::milliseconds(milliseconds),
-                                          [&] { return wait->finished; });
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    pollfd finished{wait->finishFd, POLLIN, 0};
+    for (;;) {
+        const int left = static_cast<int>(std::min<int64_t>(msUntil(deadline), 1 << 30));
+        const int n = ::poll(&finished, 1, left);
+        if (n > 0) return true;
+        if (n == 0 || errno != EINTR) return false;
+    }
 }
 
 void stopWaiting(Handle waitObject) {
