@@ -78,7 +78,8 @@ enum SerialOpenResult : int {
 // environment variable KVQ_PORT_COMn names another device.
 KVQ_PLATFORM_API Handle serialOpen(const char* name, const SerialOpenOptions* options,
                                    SerialOpenResult* result = nullptr);
-// Closing wakes a thread waiting in serialWaitEvent on the same device.
+// Closing wakes a thread waiting in serialWaitEvent on the same device, and
+// cancels the reads and writes that the calling thread left pending on it.
 KVQ_PLATFORM_API void serialClose(Handle port);
 KVQ_PLATFORM_API bool serialSetMask(Handle port, uint32_t mask);
 KVQ_PLATFORM_API bool serialSetupQueues(Handle port, uint32_t inQueue, uint32_t outQueue);
@@ -110,7 +111,19 @@ KVQ_PLATFORM_API SerialTransfer serialWrite(Handle port, const void* buffer, uin
 
 // The watcher's wait object (one per watch loop); null on failure.
 KVQ_PLATFORM_API Handle createWaitObject();
+// Frees the object; call it only once its waiter has finished (awaitFinished).
+// The record of an event wait that its driver held on to even when cancelled
+// stays until that request completes (a later create or close frees it), at
+// most kMaxAbandonedWaits of them; beyond that one is left for good.
 KVQ_PLATFORM_API void closeWaitObject(Handle waitObject);
+constexpr int kMaxAbandonedWaits = 32;
+// The waiter's last call on its object, after its last event wait: from here
+// on it touches neither the object nor the device (an event wait that was
+// stopped has been cancelled, and awaited for a bounded settle, before it
+// returned).
+KVQ_PLATFORM_API void finishWaiting(Handle waitObject);
+// Waits at most `milliseconds` for finishWaiting; true when it came.
+KVQ_PLATFORM_API bool awaitFinished(Handle waitObject, uint32_t milliseconds);
 // Thread-safe: ends the event wait pending on this object, and every later
 // one, with kWaitStopped, whatever the device does. Some drivers keep an event
 // wait pending after their device was pulled out, even when the event mask
@@ -121,10 +134,14 @@ enum SerialWaitResult : int {
     kWaitImmediate = 1, // completed at once; *mask holds the events
     kWaitCompleted = 2, // was pending and completed later
     kWaitStopped = 3,   // stopWaiting was called
+    kWaitQuiet = 4, // `limitMs` passed; the wait is still pending, the next call goes on with it
 };
+constexpr uint32_t kNoTimeLimit = 0xFFFFFFFFu;
 // Waits for one of the masked events (received data, ring). Setting the mask
-// meanwhile completes the wait (kWaitCompleted, *mask 0), as on Windows.
-KVQ_PLATFORM_API SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask);
+// meanwhile completes the wait (kWaitCompleted, *mask 0), as on Windows. A
+// wait left pending by kWaitQuiet is cancelled by a stop or by finishWaiting.
+KVQ_PLATFORM_API SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask,
+                                                  uint32_t limitMs = kNoTimeLimit);
 // Bytes received and not yet read; -1 on failure.
 KVQ_PLATFORM_API int serialQueuedInput(Handle port);
 // The four modem status flags (kModemCts ... kModemRlsd); false on failure.

@@ -62,6 +62,21 @@ bool vThread::stop() {
     return true;
 }
 
+bool vThread::stopEnded(uint32_t milliseconds) {
+    signalStop();
+    if (threadHandle == nullptr) return true;
+    bool ended = true;
+    if (plat::currentThreadId() != threadId) {
+        plat::setThreadPriority(threadHandle, plat::kThreadPriorityNormal);
+        ended = plat::waitThread(threadHandle, milliseconds);
+    }
+    // Its run is over: what may be left of the thread is the system's own
+    // exit, which uses nothing of ours, so the handles go either way.
+    releaseHandles();
+    onStopped();
+    return ended;
+}
+
 bool vThread::awaitEnd() {
     if (leftRunning) return plat::waitThread(threadHandle, 0);
     // The worker's last steps run at the priority of the thread that waits

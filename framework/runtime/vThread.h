@@ -42,6 +42,10 @@ public:
     // waited for it already): it returns false at once while the worker runs,
     // and releases its handles once it has ended.
     bool stop();
+    // Stops a worker whose `run` its owner knows to be over: its end is awaited
+    // at most `milliseconds` (the system may hold a thread in its exit while
+    // a request of its own is pending), then it is let go.
+    bool stopEnded(uint32_t milliseconds);
 
     void lock();
     void unlock();

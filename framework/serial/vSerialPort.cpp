@@ -29,7 +29,9 @@ int32_t vSerialPort::open(const char* name) {
     }
     failure.store(0);
     portHandle.store(handle);
-    lastCheck = plat::tickCount();
+    openedAt = plat::tickCount();
+    holdingOff = false;
+    failedAtOnce.store(0);
 
     // Once the device is open, the port is usable whatever the settings calls say.
     plat::serialSetMask(handle, kEventMask);
@@ -91,48 +93,64 @@ void vSerialPort::closeDevice() {
     plat::Handle handle = portHandle.load();
     if (handle == nullptr) return;
     vTimer::stop();
-    // The watcher ends before the device closes. Closed first, the handle's
-    // value could soon name another program's object, on which the watcher
-    // would wait instead. It is told to stop through its wait object, which
-    // ends its event wait whatever the driver does (some keep a wait pending
-    // after their device was pulled out, even when the mask changes); the
-    // empty mask is for the drivers that need it.
+    // The watcher is told to stop through its wait object, which ends its
+    // event wait whatever the driver does (some keep a wait pending after
+    // their device was pulled out, even when the mask changes); the empty mask
+    // is for the drivers that need it. It cancels its own request (on XP only
+    // the thread that issued it can), gives the cancel a bounded settle and
+    // says when it is done with the device; only then is the device closed:
+    // closed first, the handle's value could soon name another object, on
+    // which the watcher would wait instead.
     vThread::signalStop();
     plat::stopWaiting(waitObject);
     plat::serialSetMask(handle, 0);
-    // A watcher that has not ended may still use its wait object: it stays.
-    if (vThread::stop()) plat::closeWaitObject(waitObject);
+    bool finished = false;
+    if (vThread::isStarted() && waitObject != nullptr) {
+        vThread::start(plat::kThreadPriorityNormal); // a started worker: its priority only
+        finished = plat::awaitFinished(waitObject, kFinishWaitMs);
+    }
+    portHandle.store(nullptr);
+    // Closing lets many drivers complete a request they would not cancel, and
+    // the system holds a thread in its exit until its requests completed: so
+    // the watcher's end is awaited only now, and briefly, since it is past
+    // everything it shares with the port.
+    plat::serialClose(handle);
+    if (finished) {
+        vThread::stopEnded(kEndWaitMs);
+        plat::closeWaitObject(waitObject);
+    } else if (vThread::stop()) {
+        plat::closeWaitObject(waitObject);
+    } // else a watcher that has not ended may still use its wait object: it stays
     waitObject = nullptr;
     dataPending.store(0); // the wait completed by the empty mask counts for nothing
     failure.store(0);
-    portHandle.store(nullptr);
-    plat::serialClose(handle);
 }
 
 // A device may be back by the time its failure shows (a watcher that saw
 // nothing, a device plugged back quickly): it is tried again at once, then
-// every period.
+// every period. One whose first event wait failed would only fail again:
+// opened and closed without pause, it would keep the host's thread busy
+// with opens and never notice input; it waits a period first.
 void vSerialPort::failDevice() {
+    const bool atOnce = failedAtOnce.load() != 0;
     closeDevice();
     onDeviceFailed();
-    if (reopenPeriod != 0 && deviceName[0] != '\0') open(deviceName);
+    if (reopenPeriod == 0 || deviceName[0] == '\0') return;
+    if (!atOnce) {
+        open(deviceName);
+        return;
+    }
+    holdingOff = true;
+    awaitReopen();
+}
+
+bool vSerialPort::holdsOff() const {
+    return holdingOff && plat::tickCount() - openedAt < reopenPeriod;
 }
 
 void vSerialPort::awaitReopen() {
     vTimer::setPeriod(reopenPeriod);
     vTimer::start();
-}
-
-// A device pulled out fails every call on its handle, but some drivers never
-// end the watcher's pending wait, and with no traffic nothing else would ask.
-// So a port that reopens its device also asks after it every period, with a
-// call that every serial driver answers while its device is there.
-bool vSerialPort::stillThere() {
-    if (reopenPeriod == 0) return true;
-    const uint32_t now = plat::tickCount();
-    if (now - lastCheck < kCheckPeriodMs) return true;
-    lastCheck = now;
-    return plat::serialQueuedInput(portHandle.load()) >= 0;
 }
 
 bool vSerialPort::reopenNow() {
@@ -141,7 +159,7 @@ bool vSerialPort::reopenNow() {
         failDevice();
         return isOpen();
     }
-    if (deviceName[0] == '\0') return false;
+    if (deviceName[0] == '\0' || holdsOff()) return false;
     return open(deviceName) != 0;
 }
 
@@ -180,12 +198,27 @@ uint32_t vSerialPort::run() {
     const plat::Handle device = portHandle.load();
     const plat::Handle wait = waitObject;
     if (wait == nullptr) return 0;
-    while (isRunning()) {
+    // A device pulled out fails every call on its handle, but some drivers
+    // never end a pending event wait, and with no traffic nothing else would
+    // ask. So a port that reopens its device has the watcher ask after it
+    // every period, between its waits (the wait stays pending), with a call
+    // that every serial driver answers while its device is there: a call
+    // without a time limit, kept off the host's thread.
+    const uint32_t limit = reopenPeriod != 0 ? kCheckPeriodMs : plat::kNoTimeLimit;
+    for (bool first = true; isRunning(); first = false) {
         uint32_t mask = 0;
-        plat::SerialWaitResult result = plat::serialWaitEvent(device, wait, &mask);
+        plat::SerialWaitResult result = plat::serialWaitEvent(device, wait, &mask, limit);
         if (result == plat::kWaitStopped) break;
+        if (result == plat::kWaitQuiet) {
+            if (plat::serialQueuedInput(device) < 0 && isRunning()) {
+                failure.store(1); // no longer there: the host's thread closes it
+                break;
+            }
+            continue;
+        }
         if (result == plat::kWaitFailed && isRunning()) {
             // The device failed (pulled out, say): the host's thread closes it.
+            if (first) failedAtOnce.store(1);
             failure.store(1);
             break;
         }
@@ -196,15 +229,18 @@ uint32_t vSerialPort::run() {
         }
         plat::sleep(1);
     }
+    plat::finishWaiting(wait); // the last use of the device and of the wait object
     return 0;
 }
 
 void vSerialPort::onTimer(uint32_t) {
     if (!isOpen()) {
+        // The timer keeps the period itself, within its own precision.
+        holdingOff = false;
         if (reopenPeriod != 0) reopenNow();
         return;
     }
-    if (hasFailed() || !stillThere()) {
+    if (hasFailed()) {
         failDevice();
         return;
     }

@@ -31,6 +31,10 @@ public:
     static constexpr uint32_t kMaxNameLength = 63;
     // How often a port that reopens its device asks after it while it is open.
     static constexpr uint32_t kCheckPeriodMs = 500;
+    // At close: how long the watcher is given to be done with the device (it
+    // gives a cancel that does not settle 1 s), and then to end.
+    static constexpr uint32_t kFinishWaitMs = 1500;
+    static constexpr uint32_t kEndWaitMs = 500;
 
     // The speed and framing of the line, in the device's own terms.
     struct LineSetting {
@@ -49,7 +53,7 @@ public:
     virtual void onData();
 
     // While open: a failed device is closed (and reopened, see setReopenPeriod;
-    // such a port also asks after its device every 500 ms);
+    // the watcher of such a port also asks after its device every 500 ms);
     // otherwise, when the watcher raised `dataPending`, clears
     // it and calls `onData` if received bytes are queued. While closed with a
     // reopen period: an attempt to open the device again (vTimer).
@@ -73,10 +77,13 @@ public:
     // open (a read, a write or the watcher's event wait reported an error, or it
     // no longer answers), is closed and opened again at once and then every
     // `periodMs`, on the host's thread through the port's timer, until it opens.
+    // A device whose first event wait fails (a driver that refuses the mask
+    // or the wait) is not opened again before a period from its opening.
     // 0 (the default): the port stays as its owner left it.
     void setReopenPeriod(uint32_t periodMs) { reopenPeriod = periodMs; }
     // What the timer would try next, now: a failed device is closed, a closed
-    // port with a device name is opened again. True when the port is open and sound.
+    // port with a device name is opened again (unless its device failed at its
+    // first event wait, less than a period ago). True when the port is open and sound.
     bool reopenNow();
 
     bool isOpen() const { return portHandle.load() != nullptr; }
@@ -100,13 +107,12 @@ protected:
 
 private:
     void fillLineSettings(const LineSetting& line);
-    // Ends the watcher, whatever the driver does with its pending event wait,
-    // then closes the device.
+    // Has the watcher done with the device, whatever the driver does with its
+    // pending event wait, closes the device, then lets the watcher end.
     void closeDevice();
     void failDevice();
     void awaitReopen();
-    // With a reopen period: false when the open device no longer answers.
-    bool stillThere();
+    bool holdsOff() const;
 
     plat::LineSettings lineSettings;
     std::atomic<plat::Handle> portHandle{nullptr};
@@ -120,5 +126,9 @@ private:
     plat::Handle waitObject = nullptr;
     char deviceName[kMaxNameLength + 1] = {};
     uint32_t reopenPeriod = 0;
-    uint32_t lastCheck = 0; // tick count of the last look at an open device
+    uint32_t openedAt = 0; // tick count of the last open that succeeded
+    // Raised by the watcher when its first event wait failed.
+    std::atomic<int32_t> failedAtOnce{0};
+    // Set when such a device was closed: no open before `openedAt` + `reopenPeriod`.
+    bool holdingOff = false;
 };

@@ -2,6 +2,7 @@
 // device on the master side and pumps the host's message loop for the timer.
 #include "entry/library.h"
 #include "fixtures/heapAccount.h"
+#include "fixtures/joiningThread.h"
 #include "fixtures/waitUntil.h"
 #include "platform/clock.h"
 #include "platform/host.h"
@@ -409,6 +410,118 @@ TEST_F(SerialPort, AFailedDeviceIsClosedAndReopenedWhenItIsBack) {
         port.close();
         pumpFor(300);
         EXPECT_FALSE(port.isOpen());
+    }
+    before.expectUnchanged();
+}
+
+TEST_F(SerialPort, ADeviceThatFailsAsSoonAsItOpensWaitsAPeriodBeforeEachOpen) {
+    {
+        // A driver that refuses the event wait: every open fails at once. Over
+        // five periods, at most six opens, however often the owner asks.
+        plat::testing::failEventWaitsAtOnce(true);
+        CountingPort port;
+        port.setReopenPeriod(200);
+        const int opensBefore = plat::testing::serialOpens();
+        ASSERT_EQ(port.open("com5"), 1);
+        auto start = Clock::now();
+        while (msSince(start) < 1000) {
+            plat::pumpMessages(10);
+            port.reopenNow();
+        }
+        EXPECT_LE(plat::testing::serialOpens() - opensBefore, 6);
+        EXPECT_GE(port.deviceFailures, 2) << "still opened again";
+
+        // Once the driver takes the wait, the next period's open holds.
+        plat::testing::failEventWaitsAtOnce(false);
+        ASSERT_TRUE(waitUntil([&] { return port.isOpen() && !port.hasFailed(); }, 3000, true));
+        pty.send({0x5A});
+        EXPECT_TRUE(waitUntil([&] { return port.calls.load() >= 1; }, 3000, true));
+        port.close();
+    }
+    before.expectUnchanged();
+}
+
+TEST_F(SerialPort, AStubbornDriverHoldsTheHostsThreadBrieflyAndLeavesNothingBehind) {
+    // Windows holds a thread in its exit while a request of its own is
+    // pending, and this driver lets go of the watcher's wait only when its
+    // device is closed: a close that waited for the watcher first would wait
+    // for its own close.
+    plat::testing::stubbornEventWaits(true);
+    plat::testing::pendingRequestsHoldTheirThread(true);
+    auto waiting = [] { return plat::testing::pendingEventWaits() == 1; };
+    uint8_t byte = 0;
+    {
+        CountingPort port;
+        port.setReopenPeriod(100);
+        ASSERT_EQ(port.open("com5"), 1);
+        ASSERT_TRUE(waitUntil(waiting, 3000));
+        // Pulled out: the watcher sees nothing, a write fails; the next try
+        // closes the device and finds none.
+        pty.hangUp();
+        EXPECT_EQ(port.write(&byte, 1), 0);
+        auto start = Clock::now();
+        EXPECT_FALSE(port.reopenNow());
+        ASSERT_LE(msSince(start), 2500);
+        EXPECT_EQ(port.deviceFailures, 1);
+        EXPECT_EQ(plat::testing::heldRequests(), 0) << "the close completed it";
+        port.close();
+
+        // Twenty outages (the cancel's settle cut short) leave nothing behind.
+        plat::testing::capWaits(20);
+        Pty back;
+        ASSERT_TRUE(back.ready());
+        for (int outage = 0; outage < 20; ++outage) {
+            ASSERT_EQ(port.open("com5"), 1);
+            ASSERT_TRUE(waitUntil(waiting, 3000));
+            start = Clock::now();
+            port.close();
+            ASSERT_LE(msSince(start), 2500);
+        }
+        EXPECT_EQ(plat::testing::liveWaitObjects(), before.waitObjects);
+        EXPECT_EQ(plat::testing::liveThreadHandles(), before.threadHandles);
+        EXPECT_EQ(plat::testing::openSerialDevices(), before.devices);
+        plat::testing::uncapWaits();
+    }
+    before.expectUnchanged();
+
+    // A request that never completes: the close is still bounded, and leaves
+    // only the thread the system holds, counted, until the request completes.
+    plat::testing::pendingRequestsHoldTheirThread(true, false);
+    Pty again;
+    ASSERT_TRUE(again.ready());
+    {
+        CountingPort port;
+        ASSERT_EQ(port.open("com5"), 1);
+        ASSERT_TRUE(waitUntil(waiting, 3000));
+        auto start = Clock::now();
+        port.close();
+        EXPECT_LE(msSince(start), 2500);
+        EXPECT_EQ(plat::testing::heldRequests(), 1);
+        EXPECT_EQ(plat::testing::liveThreads(), before.threads + 1) << "held in its exit";
+        EXPECT_EQ(plat::testing::liveWaitObjects(), before.waitObjects);
+    }
+    plat::testing::pendingRequestsHoldTheirThread(false);
+    before.expectUnchanged();
+}
+
+TEST_F(SerialPort, TheWatcherAsksAfterTheDeviceSoADriverThatNeverAnswersLeavesTheHostsThreadFree) {
+    {
+        CountingPort port;
+        port.setReopenPeriod(100);
+        ASSERT_EQ(port.open("com5"), 1);
+        plat::testing::hangStatusReads(true);
+        JoiningThread release([] {
+            plat::sleep(4000);
+            plat::testing::hangStatusReads(false);
+        });
+        // An idle port over three of its checks: the host's thread pumps on.
+        auto start = Clock::now();
+        pumpFor(1500);
+        EXPECT_LT(msSince(start), 2500) << "the host's thread waited for the driver";
+        release.join();
+        EXPECT_TRUE(port.isOpen());
+        EXPECT_EQ(port.deviceFailures, 0);
+        port.close();
     }
     before.expectUnchanged();
 }

@@ -26,6 +26,9 @@ uint32_t cappedWait(uint32_t milliseconds);
 int pumpMessages(uint32_t timeoutMs);
 // The one listener of debugOutput (module.cpp); null for none.
 void listenDebugOutput(void (*listener)(const char* text));
+// A worker's end (threads.cpp): held while a request of its own is pending
+// (serial.cpp, testing::pendingRequestsHoldTheirThread).
+void awaitOwnRequests();
 
 enum class HandleKind : uint32_t { thread = 1, mutex = 2, serial = 3, waitObject = 4 };
 

@@ -23,6 +23,7 @@
 #include "platform/serial.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/testing.h"
+#include "platform/threads.h"
 
 #include <algorithm>
 #include <atomic>
@@ -33,6 +34,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <poll.h>
@@ -76,6 +78,7 @@ struct Device {
     std::atomic<int> waiters{0};     // event waits in progress
     std::atomic<uint32_t> maskChanges{0};
     Identity identity;
+    uint64_t number = 0; // this open's, never reused
 
     std::mutex lock; // guards what follows; reads take it so arrivals are counted exactly
     uint32_t mask = 0;
@@ -97,15 +100,70 @@ struct WaitRecord {
     int stopFd = -1; // readable once stopWaiting was called
     std::atomic<bool> stopped{false};
     std::mutex inUse;
+    int finishFd = -1; // readable once finishWaiting was called
     ~WaitRecord() {
         if (epollFd >= 0) ::close(epollFd);
         if (stopFd >= 0) ::close(stopFd);
+        if (finishFd >= 0) ::close(finishFd);
     }
 };
 
 std::atomic<bool> waitObjectCreationFails{false};
 std::atomic<bool> waitsAreStubborn{false};
 std::atomic<bool> completionsAreLate{false};
+std::atomic<bool> waitsFailAtOnce{false};
+std::atomic<int> opensSoFar{0};
+std::atomic<bool> statusReadsHang{false};
+
+// Windows' rule for a thread that ends with a request of its own pending: the
+// system cancels it and waits for it to complete before the thread is gone.
+// Modelled for stubborn event waits: one that is stopped is cancelled, its
+// cancel does not settle, and the request stays pending, tied to the thread
+// that issued it, until its device is closed (or, with `untilClose` off,
+// until the switch is cleared).
+constexpr uint32_t kCancelSettleMs = 1000; // as long as the Windows backend awaits a cancel
+constexpr auto kThreadExitHold = std::chrono::minutes(5);
+enum class Hold { none, untilClose, forever };
+struct HeldRequest {
+    uint32_t thread;
+    uint64_t device;
+    bool untilClose;
+    bool completed;
+};
+struct HeldRequests {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::list<HeldRequest> list;
+    Hold mode = Hold::none;
+};
+HeldRequests& held() {
+    static auto* requests = new HeldRequests;
+    return *requests;
+}
+
+// A stopped stubborn wait under the rule: cancelled, awaited for the settle,
+// then left pending to its thread.
+void holdCancelledWait(const Device& device) {
+    HeldRequests& h = held();
+    std::unique_lock<std::mutex> guard(h.lock);
+    if (h.mode == Hold::none) return;
+    const bool untilClose = h.mode == Hold::untilClose;
+    if (untilClose && device.closed.load()) return;
+    auto request =
+        h.list.insert(h.list.end(), {currentThreadId(), device.number, untilClose, false});
+    h.changed.wait_for(guard, std::chrono::milliseconds(detail::cappedWait(kCancelSettleMs)),
+                       [&] { return request->completed; });
+}
+
+// Those of one device (0: every one).
+void completeHeldRequests(uint64_t device) {
+    HeldRequests& h = held();
+    std::lock_guard<std::mutex> guard(h.lock);
+    for (HeldRequest& request : h.list)
+        if (device == 0 || (request.device == device && request.untilClose))
+            request.completed = true;
+    h.changed.notify_all();
+}
 std::atomic<int> waitsInProgress{0};
 std::atomic<int> closedUnderAWait{0};
 
@@ -366,10 +424,13 @@ Handle serialOpen(const char* name, const SerialOpenOptions* options, SerialOpen
     device->maskFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (device->maskFd < 0) return nullptr;
     device->identity = identityOf(st);
+    static std::atomic<uint64_t> opened{0};
+    device->number = ++opened;
 
     Handle handle = devices().add(device);
     if (!handle) return nullptr;
     openDevices().insert(device->identity);
+    ++opensSoFar;
     outcome = kOpenDone;
     return handle;
 }
@@ -378,6 +439,7 @@ void serialClose(Handle port) {
     std::shared_ptr<Device> device = devices().remove(port);
     if (!device) return;
     if (device->waiters.load() > 0) ++closedUnderAWait;
+    completeHeldRequests(device->number);
     {
         std::lock_guard<std::mutex> guard(openLock());
         openDevices().erase(device->identity);
@@ -642,7 +704,8 @@ Handle createWaitObject() {
     auto record = std::make_shared<WaitRecord>();
     record->epollFd = epoll_create1(EPOLL_CLOEXEC);
     record->stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (record->epollFd < 0 || record->stopFd < 0) return nullptr;
+    record->finishFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (record->epollFd < 0 || record->stopFd < 0 || record->finishFd < 0) return nullptr;
     epoll_event stop{};
     stop.events = EPOLLIN;
     stop.data.u32 = 3;
@@ -654,6 +717,27 @@ void closeWaitObject(Handle waitObject) {
     waitObjects().remove(waitObject);
 }
 
+void finishWaiting(Handle waitObject) {
+    std::shared_ptr<WaitRecord> wait = waitObjects().find(waitObject);
+    if (!wait) return;
+    uint64_t one = 1;
+    ssize_t ignored = ::write(wait->finishFd, &one, sizeof one);
+    (void)ignored;
+}
+
+bool awaitFinished(Handle waitObject, uint32_t milliseconds) {
+    std::shared_ptr<WaitRecord> wait = waitObjects().find(waitObject);
+    if (!wait) return false;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    pollfd finished{wait->finishFd, POLLIN, 0};
+    for (;;) {
+        const int left = static_cast<int>(std::min<int64_t>(msUntil(deadline), 1 << 30));
+        const int n = ::poll(&finished, 1, left);
+        if (n > 0) return true;
+        if (n == 0 || errno != EINTR) return false;
+    }
+}
+
 void stopWaiting(Handle waitObject) {
     std::shared_ptr<WaitRecord> wait = waitObjects().find(waitObject);
     if (!wait) return;
@@ -663,13 +747,13 @@ void stopWaiting(Handle waitObject) {
     (void)ignored;
 }
 
-SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
+SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask, uint32_t limitMs) {
     if (!mask) return kWaitFailed;
     *mask = 0;
     std::shared_ptr<WaitRecord> wait = waitObjects().find(waitObject);
     if (wait && wait->stopped.load()) return kWaitStopped;
     std::shared_ptr<Device> device = devices().find(port);
-    if (!device || !wait) return kWaitFailed;
+    if (!device || !wait || waitsFailAtOnce.load()) return kWaitFailed;
     std::lock_guard<std::mutex> busy(wait->inUse);
     // A stubborn driver: neither a new mask nor closing the device ends the wait.
     const bool stubborn = waitsAreStubborn.load();
@@ -707,6 +791,8 @@ SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask)
 
     SerialWaitResult result = kWaitFailed;
     bool first = true;
+    const bool limited = limitMs != kNoTimeLimit;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
     Waiting waiting(*device);
     for (;;) {
         if (wait->stopped.load()) {
@@ -733,8 +819,17 @@ SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask)
             break;
         }
         first = false;
+        if (limited && Clock::now() >= deadline) {
+            result = kWaitQuiet; // nothing is pending here: the next call simply waits again
+            break;
+        }
+        int timeout = watchRing ? kRingPollMs : -1;
+        if (limited) {
+            const int left = static_cast<int>(std::min<int64_t>(msUntil(deadline), 1 << 30));
+            timeout = timeout < 0 ? left : std::min(timeout, left);
+        }
         epoll_event ready[4];
-        int n = epoll_wait(wait->epollFd, ready, 4, watchRing ? kRingPollMs : -1);
+        int n = epoll_wait(wait->epollFd, ready, 4, timeout);
         if (n < 0 && errno != EINTR) break;
         bool stop = false;
         for (int i = 0; i < n; ++i) {
@@ -761,12 +856,15 @@ SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask)
         epoll_ctl(wait->epollFd, EPOLL_CTL_DEL, device->wakeFd, nullptr);
         epoll_ctl(wait->epollFd, EPOLL_CTL_DEL, device->maskFd, nullptr);
     }
+    if (stubborn && result == kWaitStopped) holdCancelledWait(*device);
     return result;
 }
 
 int serialQueuedInput(Handle port) {
     std::shared_ptr<Device> device = devices().find(port);
     if (!device) return -1;
+    while (statusReadsHang.load())
+        ::usleep(1000);
     int queued = 0;
     if (ioctl(device->fd, FIONREAD, &queued) != 0) return -1;
     return queued;
@@ -831,6 +929,29 @@ int blockedStatusReads() {
     std::lock_guard<std::mutex> guard(state.lock);
     return state.blocked;
 }
+void failEventWaitsAtOnce(bool fail) {
+    waitsFailAtOnce = fail;
+}
+void hangStatusReads(bool hang) {
+    statusReadsHang = hang;
+}
+int serialOpens() {
+    return opensSoFar.load();
+}
+void pendingRequestsHoldTheirThread(bool hold, bool untilClose) {
+    {
+        std::lock_guard<std::mutex> guard(held().lock);
+        held().mode = !hold ? Hold::none : untilClose ? Hold::untilClose : Hold::forever;
+    }
+    if (!hold) completeHeldRequests(0);
+}
+int heldRequests() {
+    std::lock_guard<std::mutex> guard(held().lock);
+    int count = 0;
+    for (const HeldRequest& request : held().list)
+        if (!request.completed) ++count;
+    return count;
+}
 int pendingEventWaits() {
     return waitsInProgress.load();
 }
@@ -844,5 +965,20 @@ int openSerialDevices() {
     return devices().live();
 }
 } // namespace testing
+
+namespace detail {
+void awaitOwnRequests() {
+    HeldRequests& h = held();
+    const uint32_t self = currentThreadId();
+    std::unique_lock<std::mutex> guard(h.lock);
+    auto pending = [&] {
+        for (const HeldRequest& request : h.list)
+            if (request.thread == self && !request.completed) return true;
+        return false;
+    };
+    h.changed.wait_for(guard, kThreadExitHold, [&] { return !pending(); });
+    h.list.remove_if([&](const HeldRequest& r) { return r.thread == self; });
+}
+} // namespace detail
 
 } // namespace plat

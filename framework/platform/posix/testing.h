@@ -39,6 +39,25 @@ KVQ_PLATFORM_API void stubbornEventWaits(bool stubborn);
 // cancelled, as when a device completes a request between the end of the
 // caller's wait and its cancel.
 KVQ_PLATFORM_API void lateCompletions(bool late);
+// While set, every serial event wait fails at once, as with a driver that
+// refuses the event mask or the wait itself.
+KVQ_PLATFORM_API void failEventWaitsAtOnce(bool fail);
+// While set, a look at a device's queues (serialQueuedInput, Windows'
+// ClearCommError, which has no time limit) does not return, as with a driver
+// that never answers it.
+KVQ_PLATFORM_API void hangStatusReads(bool hang);
+// Serial devices opened since the process started.
+KVQ_PLATFORM_API int serialOpens();
+// Windows' rule for a thread that ends with a request of its own still
+// pending: the system waits for the request to complete before the thread is
+// gone. While set, a stubborn event wait that is stopped is cancelled in vain:
+// after a settle of 1 s (capped by capWaits) it returns, its request still
+// pending, and the thread that issued it cannot end until the request
+// completes: when its device is closed, or with `untilClose` false, only when
+// the switch is cleared.
+KVQ_PLATFORM_API void pendingRequestsHoldTheirThread(bool hold, bool untilClose = true);
+// Requests left pending so, process-wide.
+KVQ_PLATFORM_API int heldRequests();
 // Serial event waits in progress, process-wide: a test waits for its waiter to
 // be in its wait instead of sleeping for a while.
 KVQ_PLATFORM_API int pendingEventWaits();
@@ -62,6 +81,8 @@ KVQ_PLATFORM_API int librariesKeptLoaded();
 // Clears every failure switch, the wait cap, stubborn waits, late
 // completions, blocked status reads (releasing them), the version override,
 // and offers high-resolution timers again.
+// Clears every failure switch, the wait cap, stubborn, failing and held waits, hanging status
+// reads, the version override, and offers high-resolution timers again.
 KVQ_PLATFORM_API void resetSeams();
 
 // Live resources, counted process-wide.

@@ -77,6 +77,7 @@ void* workerMain(void* arg) {
         self->changed.notify_all();
     }
     self->routine(self->param);
+    detail::awaitOwnRequests();
     // Its work is done: an idle worker must not wait for an idle processor to
     // finish ending, or whoever waits for it waits on the load of the machine.
     sched_param normal{};

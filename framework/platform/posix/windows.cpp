@@ -430,6 +430,9 @@ void resetSeams() {
     stubbornEventWaits(false);
     lateCompletions(false);
     blockStatusReads(false);
+    failEventWaitsAtOnce(false);
+    pendingRequestsHoldTheirThread(false);
+    hangStatusReads(false);
     offerHighResolutionTimers(true);
     restoreVersion();
     std::lock_guard<std::mutex> guard(state().lock);

@@ -9,6 +9,8 @@
 // its record, which stays allocated, so that its late completion writes into
 // memory nobody uses; the call then reports a failed device. A request whose
 // cancel settles is asked what it transferred, like one that completed in time.
+// The watcher's abandoned record is freed once its request completed (closing
+// the device normally completes it).
 #include "platform/serial.h"
 
 #include <windows.h>
@@ -101,15 +103,40 @@ SerialTransfer transfer(HANDLE port, void* buffer, uint32_t count, bool reading,
     return result;
 }
 
-// The watcher's wait object: the event of its request, a stop event, and the
-// request's record, which must outlive a request the driver will not let go of.
+// The watcher's wait object: the event of its request, a stop event, the
+// event its waiter raises when it is done, and the request's record, which
+// must outlive a request the driver will not let go of.
 struct WaitRecord {
     OVERLAPPED overlapped;
     DWORD events;
     HANDLE ioEvent;
     HANDLE stopEvent;
+    HANDLE finishedEvent;
+    HANDLE port;  // of the request
+    bool pending; // left pending by a quiet return
     bool abandoned;
 };
+
+// Records of closed wait objects whose request the driver still holds, freed
+// once it completes; a record that finds no free place is left for good.
+WaitRecord* volatile abandonedWaits[kMaxAbandonedWaits];
+
+void freeCompletedWaits() {
+    for (auto& slot : abandonedWaits) {
+        WaitRecord* wait = slot;
+        if (!wait || !HasOverlappedIoCompleted(&wait->overlapped)) continue;
+        if (InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&slot), nullptr,
+                                              wait) == wait)
+            HeapFree(GetProcessHeap(), 0, wait);
+    }
+}
+
+void keepUntilCompleted(WaitRecord* wait) {
+    for (auto& slot : abandonedWaits)
+        if (InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&slot), wait,
+                                              nullptr) == nullptr)
+            return;
+}
 
 // Why CreateFileA refused a device.
 SerialOpenResult openFailure(DWORD error) {
@@ -157,7 +184,12 @@ Handle serialOpen(const char* name, const SerialOpenOptions* options, SerialOpen
 }
 
 void serialClose(Handle port) {
-    if (port) CloseHandle(port);
+    if (!port) return;
+    // Reads and writes of this thread that a driver held on to past their
+    // cancel: asked once more, then the close (whose clean-up a driver must
+    // answer by completing every request of the handle).
+    CancelIo(port);
+    CloseHandle(port);
 }
 
 bool serialSetMask(Handle port, uint32_t mask) {
@@ -204,14 +236,17 @@ SerialTransfer serialWrite(Handle port, const void* buffer, uint32_t count, uint
 }
 
 Handle createWaitObject() {
+    freeCompletedWaits();
     auto* wait =
         static_cast<WaitRecord*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WaitRecord)));
     if (!wait) return nullptr;
     wait->ioEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     wait->stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!wait->ioEvent || !wait->stopEvent) {
-        if (wait->ioEvent) CloseHandle(wait->ioEvent);
-        if (wait->stopEvent) CloseHandle(wait->stopEvent);
+    wait->finishedEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!wait->ioEvent || !wait->stopEvent || !wait->finishedEvent) {
+        const HANDLE events[] = {wait->ioEvent, wait->stopEvent, wait->finishedEvent};
+        for (HANDLE event : events)
+            if (event) CloseHandle(event);
         HeapFree(GetProcessHeap(), 0, wait);
         return nullptr;
     }
@@ -221,10 +256,35 @@ Handle createWaitObject() {
 void closeWaitObject(Handle waitObject) {
     auto* wait = static_cast<WaitRecord*>(waitObject);
     if (!wait) return;
+    // The system keeps the event of a pending request for as long as it needs it.
     CloseHandle(wait->ioEvent);
     CloseHandle(wait->stopEvent);
-    // An abandoned request may still complete into the record: it stays.
-    if (!wait->abandoned) HeapFree(GetProcessHeap(), 0, wait);
+    CloseHandle(wait->finishedEvent);
+    // An abandoned request may still complete into the record: it stays until then.
+    if (wait->abandoned && !HasOverlappedIoCompleted(&wait->overlapped))
+        keepUntilCompleted(wait);
+    else
+        HeapFree(GetProcessHeap(), 0, wait);
+    freeCompletedWaits();
+}
+
+// Cancels a request left pending by a quiet return; on the thread that issued it.
+static void cancelPending(WaitRecord* wait) {
+    if (!wait->pending) return;
+    wait->pending = false;
+    if (!cancelAndSettle(wait->port, wait->ioEvent)) wait->abandoned = true;
+}
+
+void finishWaiting(Handle waitObject) {
+    auto* wait = static_cast<WaitRecord*>(waitObject);
+    if (!wait) return;
+    cancelPending(wait);
+    SetEvent(wait->finishedEvent);
+}
+
+bool awaitFinished(Handle waitObject, uint32_t milliseconds) {
+    auto* wait = static_cast<WaitRecord*>(waitObject);
+    return wait && WaitForSingleObject(wait->finishedEvent, milliseconds) == WAIT_OBJECT_0;
 }
 
 void stopWaiting(Handle waitObject) {
@@ -232,22 +292,32 @@ void stopWaiting(Handle waitObject) {
     if (wait) SetEvent(wait->stopEvent);
 }
 
-SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask) {
+SerialWaitResult serialWaitEvent(Handle port, Handle waitObject, uint32_t* mask, uint32_t limitMs) {
     auto* wait = static_cast<WaitRecord*>(waitObject);
     if (!mask) return kWaitFailed;
     *mask = 0;
-    if (wait && WaitForSingleObject(wait->stopEvent, 0) == WAIT_OBJECT_0) return kWaitStopped;
-    if (!port || !wait || wait->abandoned) return kWaitFailed;
-    std::memset(&wait->overlapped, 0, sizeof wait->overlapped);
-    wait->overlapped.hEvent = wait->ioEvent;
-    wait->events = 0;
-    if (WaitCommEvent(port, &wait->events, &wait->overlapped)) {
-        *mask = wait->events;
-        return kWaitImmediate;
+    if (wait && WaitForSingleObject(wait->stopEvent, 0) == WAIT_OBJECT_0) {
+        cancelPending(wait);
+        return kWaitStopped;
     }
-    if (GetLastError() != ERROR_IO_PENDING) return kWaitFailed;
+    if (!port || !wait || wait->abandoned) return kWaitFailed;
+    if (wait->pending && wait->port != port) cancelPending(wait);
+    if (!wait->pending) {
+        std::memset(&wait->overlapped, 0, sizeof wait->overlapped);
+        wait->overlapped.hEvent = wait->ioEvent;
+        wait->events = 0;
+        wait->port = port;
+        if (WaitCommEvent(port, &wait->events, &wait->overlapped)) {
+            *mask = wait->events;
+            return kWaitImmediate;
+        }
+        if (GetLastError() != ERROR_IO_PENDING) return kWaitFailed;
+        wait->pending = true;
+    }
     HANDLE both[2] = {wait->ioEvent, wait->stopEvent};
-    DWORD woke = WaitForMultipleObjects(2, both, FALSE, INFINITE);
+    DWORD woke = WaitForMultipleObjects(2, both, FALSE, limitMs);
+    if (woke == WAIT_TIMEOUT) return kWaitQuiet;
+    wait->pending = false;
     DWORD ignored = 0;
     if (woke == WAIT_OBJECT_0) {
         if (!GetOverlappedResult(port, &wait->overlapped, &ignored, FALSE)) return kWaitFailed;
