@@ -209,6 +209,7 @@ uint32_t vSerialPort::run() {
         uint32_t mask = 0;
         plat::SerialWaitResult result = plat::serialWaitEvent(device, wait, &mask, limit);
         if (result == plat::kWaitStopped) break;
+        if (result != plat::kWaitFailed) waitRefused.store(0);
         if (result == plat::kWaitQuiet) {
             if (plat::serialQueuedInput(device) < 0 && isRunning()) {
                 failure.store(1); // no longer there: the host's thread closes it
@@ -218,7 +219,10 @@ uint32_t vSerialPort::run() {
         }
         if (result == plat::kWaitFailed && isRunning()) {
             // The device failed (pulled out, say): the host's thread closes it.
-            if (first) failedAtOnce.store(1);
+            if (first) {
+                failedAtOnce.store(1);
+                waitRefused.store(1);
+            }
             failure.store(1);
             break;
         }

@@ -91,6 +91,11 @@ public:
     bool hasFailed() const { return failure.load() != 0; }
     bool isDataPending() const { return dataPending.load() != 0; }
     const plat::LineSettings& settings() const { return lineSettings; }
+    // False while the driver refuses the watcher's event wait: from a first
+    // wait that failed until a wait of a later open works. Bytes that a
+    // transfer brings meanwhile do not show the device sound, since it fails
+    // again as soon as it is watched.
+    bool watchWorks() const { return waitRefused.load() == 0; }
 
 protected:
     // Whether one event wait of the watch loop reports input. A wait that
@@ -129,6 +134,8 @@ private:
     uint32_t openedAt = 0; // tick count of the last open that succeeded
     // Raised by the watcher when its first event wait failed.
     std::atomic<int32_t> failedAtOnce{0};
+    // The same, kept across reopens until a wait works (watchWorks).
+    std::atomic<int32_t> waitRefused{0};
     // Set when such a device was closed: no open before `openedAt` + `reopenPeriod`.
     bool holdingOff = false;
 };

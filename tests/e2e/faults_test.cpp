@@ -200,10 +200,11 @@ void silentHost(EntryMessage* m) {
 }
 
 // A host entry that answers like a host and counts what matters here.
-int fired = 0, unloads = 0;
+int fired = 0, unloads = 0, errors = 0;
 void countingHost(EntryMessage* m) {
     if (m->category == 2 && m->operation == 2 && m->a[2] == 321) ++fired;
     if (m->category == 1 && m->operation == 2) ++unloads;
+    if (m->category == 1 && m->operation == 304) ++errors;
     LoadedPlugin::answerHostQueries(m);
 }
 
@@ -327,4 +328,47 @@ TEST(FaultsInProcess, DestroyingTheRootInsteadOfDetachReleasesEverything) {
         EXPECT_TRUE(canOpen(port));
     }
     EXPECT_EQ(Counters::now(), before);
+}
+
+TEST(FaultsInProcess, ADeviceThatFailsAsSoonAsItOpensIsOpenedOncePerPeriodAndToldOnce) {
+    // A driver that refuses the event wait: KV-X10's COM1 fails as soon as it
+    // opens. Over 5 s, with commands asking for it meanwhile, it is opened once
+    // per 2 s period (not in a loop) and the host is told once.
+    Simulator sim;
+    ASSERT_FALSE(sim.device.empty());
+    setenv("KVQ_PORT_COM1", sim.device.c_str(), 1);
+    plat::testing::failEventWaitsAtOnce(true);
+    errors = 0;
+    {
+        LoadedPlugin x10(kX10);
+        ASSERT_TRUE(x10.loaded()) << x10.error();
+        const int opensBefore = plat::testing::serialOpens();
+        EXPECT_EQ(attach(x10, kX10, &countingHost), 1u);
+        x10.build();
+        uint32_t on = x10.child(
+            x10.child(x10.child(x10.child(x10.root(), "X10"), "House Code: A"), "Unit Code: 1"),
+            "Power On");
+        ASSERT_NE(on, 0u);
+        auto start = std::chrono::steady_clock::now();
+        auto seconds = [&] {
+            return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        };
+        while (seconds() < 5) {
+            plat::pumpMessages(50);
+            x10.call(2, 2, on, {0, 0, 289, 0});
+        }
+        const double took = seconds();
+        EXPECT_LE(plat::testing::serialOpens() - opensBefore, 2 + static_cast<int>(took / 2));
+        EXPECT_EQ(errors, 1) << "one outage, one report";
+
+        // Once the driver takes the wait, a later period's open holds.
+        plat::testing::failEventWaitsAtOnce(false);
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                x10.call(2, 2, on, {0, 0, 289, 0});
+                return !sim.child->waitFor("A1 ON put on the power line", 200).empty();
+            },
+            20000, true));
+        EXPECT_EQ(x10.detach(), 1u);
+    }
 }

@@ -87,7 +87,9 @@ void vX10Port::onDeviceFailed() {
 int32_t vX10Port::receive(void* buffer, uint32_t count, uint32_t* got) {
     uint32_t received = 0;
     int32_t result = read(buffer, count, &received);
-    if (received > 0) schedule.worked();
+    // A byte ends an outage, unless the driver still refuses the watcher's
+    // wait: the device would fail again at once, a new outage every period.
+    if (received > 0 && watchWorks()) schedule.worked();
     if (got != nullptr) *got = received;
     return result;
 }
