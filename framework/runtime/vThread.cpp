@@ -63,8 +63,10 @@ bool vThread::stop() {
 }
 
 bool vThread::stopEnded(uint32_t milliseconds) {
-    signalStop();
     if (threadHandle == nullptr) return true;
+    // Its owner has already told it (and it has said it is done): a second
+    // store would only race with what it read before saying so.
+    if (running.load(std::memory_order_acquire) != 0) signalStop();
     bool ended = true;
     if (plat::currentThreadId() != threadId) {
         plat::setThreadPriority(threadHandle, plat::kThreadPriorityNormal);

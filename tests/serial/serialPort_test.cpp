@@ -43,12 +43,18 @@ public:
     }
     ~Pty() {
         if (master_ >= 0) ::close(master_);
+        if (slave_ >= 0) ::close(slave_);
         unsetenv("KVQ_PORT_COM5");
     }
     bool ready() const { return !path_.empty(); }
     // The device goes away: whoever holds the other end sees a hang-up.
+    // The slave side is kept open meanwhile, so that the device's number is
+    // not given to another process's new pseudo-terminal, which the port
+    // would then open in its place.
     void hangUp() {
-        if (master_ >= 0) ::close(master_);
+        if (master_ < 0) return;
+        if (slave_ < 0) slave_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ::close(master_);
         master_ = -1;
     }
 
@@ -72,6 +78,7 @@ public:
 
 private:
     int master_ = -1;
+    int slave_ = -1;
     std::string path_;
 };
 
