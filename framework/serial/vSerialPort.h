@@ -87,6 +87,8 @@ public:
     bool reopenNow();
 
     bool isOpen() const { return portHandle.load() != nullptr; }
+    // Bytes received and not yet read, without waiting; 0 when closed or unknown.
+    uint32_t queuedInput() const;
     // An error on the open device, not yet handled by closing it.
     bool hasFailed() const { return failure.load() != 0; }
     bool isDataPending() const { return dataPending.load() != 0; }
