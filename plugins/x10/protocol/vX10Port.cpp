@@ -180,9 +180,12 @@ void vX10Port::onData() {
 }
 
 void vX10Port::serveQueued() {
-    // A byte at a time: a poll is served with what follows it still queued
-    // (its repeats, then the size byte).
-    for (uint32_t taken = 0; taken < kDrainLimit && queuedInput() > 0; ++taken) {
+    // What is queued now, a byte at a time: a poll is served with what follows
+    // it still queued (its repeats, then the size byte). What comes meanwhile
+    // is for the next call, so that a device that never stops talking does
+    // not hold the host's thread.
+    const uint32_t queued = queuedInput();
+    for (uint32_t taken = 0; taken < queued && queuedInput() > 0; ++taken) {
         uint8_t byte = 0;
         uint32_t got = 0;
         receive(&byte, 1, &got);

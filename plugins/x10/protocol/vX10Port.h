@@ -42,7 +42,8 @@ public:
     // so that a controller on 50 Hz mains is waited for and a silent one given
     // up after a second.
     static constexpr int kReadyReads = 2;
-    // The upload buffer: a size byte of up to 255 (mask and data bytes) fits.
+    // The upload buffer: a size byte of up to 255 (mask and data bytes) would
+    // fit; the drain of an upload out of step reads blocks of this size.
     static constexpr uint32_t kUploadBufferSize = 256;
     static constexpr uint32_t kClockReplyWaitMs = 1000;
 
@@ -59,9 +60,6 @@ public:
     // kForeignMs and no good exchange meanwhile: another device on the port.
     static constexpr uint32_t kForeignMs = 3000;
     static constexpr uint32_t kStrayGapMs = 2000;
-    // Bytes one `onData` takes at most, so that a device that never stops
-    // talking does not hold the host's thread.
-    static constexpr uint32_t kDrainLimit = kQueueSize;
     // Reads of the upload buffer's size that drain the rest of an upload that
     // cannot be real (each ends at a pause of the line or after 500 ms).
     static constexpr int kDrainReads = 2;
