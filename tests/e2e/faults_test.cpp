@@ -3,6 +3,7 @@
 // a host that answers nothing; and the plug-in object destroyed by the host
 // through the root node instead of detach. Nothing may crash or hang, and the
 // devices must be usable again afterwards.
+#include "fixtures/anotherDevice.h"
 #include "fixtures/hostRun.h"
 #include "fixtures/loadedPlugin.h"
 #include "fixtures/modemlines/modemLines.h"
@@ -373,66 +374,15 @@ TEST(FaultsInProcess, ADeviceThatFailsAsSoonAsItOpensIsOpenedOncePerPeriodAndTol
     }
 }
 
-// Another device on COM1 through one watch: 10 s of random bytes, 10 s of a GPS
-// receiver's NMEA text, uploads whose size byte no controller sends, and macro
-// reports whose address bytes are a poll and a clock request. None fires an
-// event or gets an answer; after each the next command goes out once and the
-// next real report fires. The host hears of a talking device once per
-// episode, and never of uploads or macro reports.
+// Noise, NMEA text, impossible uploads and macro reports on COM1, one after
+// the other in one watch (see anotherDevice.h).
 TEST(Faults, AnotherDeviceOnTheLineFiresNothingAndCommandsGoOnWorking) {
     Simulator sim;
     ASSERT_FALSE(sim.device.empty());
     HostRun run({"watch", kX10, "--seconds", "600", "--commands"},
                 ChildProcess::Env{{"KVQ_PORT_COM1", sim.device}});
     ASSERT_EQ(run.waitFor("watching", 120000), "watching");
-    struct Episode {
-        std::vector<std::string> noise;
-        bool talks;   // long enough to be taken for another device
-        bool unasked; // nothing in it asks for an answer
-    };
-    const std::vector<Episode> episodes = {
-        {{"noise 27 10"}, true, false},
-        {{"nmea 10"}, true, false},
-        {{"report raw 42 22 31 32 20 20", "report raw 00", "report raw 0c 02 66 62"}, false, false},
-        {{"macro 5a 5a", "macro a5 a5"}, false, true}};
-    // The simulator's lines from `mark` on, once it has been quiet for a while.
-    auto linesSince = [&sim](size_t mark) {
-        sim.drain();
-        const std::vector<std::string>& all = sim.child->lines();
-        return std::vector<std::string>(all.begin() + static_cast<long>(mark), all.end());
-    };
-    int unit = 1;
-    for (const Episode& e : episodes) {
-        SCOPED_TRACE(e.noise.front());
-        run.clearEvents();
-        size_t mark = sim.child->lines().size();
-        for (const std::string& c : e.noise)
-            ASSERT_TRUE(sim.command(c));
-        if (e.talks) {
-            EXPECT_NE(sim.child->waitFor("another device's stream ended", 60000), "");
-        }
-        std::vector<std::string> lines = linesSince(mark);
-        if (e.unasked) {
-            EXPECT_EQ(countContaining(lines, "poll answer without a poll"), 0);
-            EXPECT_EQ(countContaining(lines, "rx 9b"), 0) << "a clock frame";
-        }
-
-        mark = sim.child->lines().size();
-        run.child().write("invoke " + kA1On + "\n");
-        EXPECT_NE(run.waitFor("result", 60000), "");
-        lines = linesSince(mark);
-        EXPECT_EQ(countContaining(lines, "rx 04 66"), 1);
-        EXPECT_EQ(countContaining(lines, "A1 ON put on the power line"), 1);
-        ++unit;
-        ASSERT_TRUE(sim.command("report A" + std::to_string(unit) + " A-ON"));
-        EXPECT_NE(run.waitFor("fired KV-X10/House Code: A/Unit Code: " + std::to_string(unit) +
-                                  "/Powered On",
-                              20000),
-                  "");
-        EXPECT_EQ(run.count("fired"), 1) << "a phantom event";
-        EXPECT_EQ(run.count("error"), e.talks ? 1 : 0);
-        EXPECT_EQ(run.count("error -7 vX10Port:onData()"), e.talks ? 1 : 0);
-    }
+    expectAnotherDeviceOnTheLineChangesNothing(sim, run);
     EXPECT_EQ(run.finish(), 0);
     EXPECT_TRUE(noSanitizerReport(run.child()));
 }
