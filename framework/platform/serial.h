@@ -98,14 +98,14 @@ enum SerialTransfer : int {
 // A request that runs out of `timeoutMs` is cancelled before the call returns:
 // it never writes into `buffer` afterwards, and what it had transferred by
 // then is handed out as a completed read. A request that the device would not
-// even let go of when cancelled is abandoned to a private buffer and counts as
-// a failed device.
+// even let go of when cancelled is abandoned to a private buffer and times
+// out: only an error from the driver is a failed device (a busy machine can be
+// slow too; a device that is gone fails its next call, or the owner's check).
 KVQ_PLATFORM_API SerialTransfer serialRead(Handle port, void* buffer, uint32_t count,
                                            uint32_t timeoutMs, uint32_t* transferred = nullptr);
 // Writes `count` bytes and waits for completion, at most `timeoutMs` (the
 // device's own write timeouts normally end it first); a write that does not
-// complete in that time, nor while it is being cancelled, counts as a failed
-// device.
+// complete in that time, nor while it is being cancelled, times out.
 KVQ_PLATFORM_API SerialTransfer serialWrite(Handle port, const void* buffer, uint32_t count,
                                             uint32_t timeoutMs);
 

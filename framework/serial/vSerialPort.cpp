@@ -182,6 +182,13 @@ int32_t vSerialPort::write(const void* buffer, uint32_t count) {
     return result == plat::kTransferDone ? 1 : 0;
 }
 
+uint32_t vSerialPort::queuedInput() const {
+    plat::Handle handle = portHandle.load();
+    if (handle == nullptr || hasFailed()) return 0;
+    const int queued = plat::serialQueuedInput(handle);
+    return queued > 0 ? static_cast<uint32_t>(queued) : 0;
+}
+
 void vSerialPort::purge() {
     plat::Handle handle = portHandle.load();
     if (handle != nullptr) plat::serialPurge(handle, plat::kPurgeAll);

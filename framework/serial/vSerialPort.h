@@ -26,7 +26,9 @@ public:
     static constexpr uint32_t kDeviceTimeoutMs = 300; // every field of the device's timeouts
     static constexpr uint32_t kReadLimitMs = 500;
     // A write ends by the device's own timeouts (300 ms, and 300 ms a byte);
-    // one that outlasts them by this much has a device that takes nothing more.
+    // one that outlasts them by this much is given up (it fails, the device
+    // does not: only an error from the driver, or no answer to the watcher's
+    // check, makes a failed device).
     static constexpr uint32_t kWriteSlackMs = 2000;
     static constexpr uint32_t kMaxNameLength = 63;
     // How often a port that reopens its device asks after it while it is open.
@@ -87,6 +89,8 @@ public:
     bool reopenNow();
 
     bool isOpen() const { return portHandle.load() != nullptr; }
+    // Bytes received and not yet read, without waiting; 0 when closed or unknown.
+    uint32_t queuedInput() const;
     // An error on the open device, not yet handled by closing it.
     bool hasFailed() const { return failure.load() != 0; }
     bool isDataPending() const { return dataPending.load() != 0; }

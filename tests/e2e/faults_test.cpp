@@ -3,6 +3,7 @@
 // a host that answers nothing; and the plug-in object destroyed by the host
 // through the root node instead of detach. Nothing may crash or hang, and the
 // devices must be usable again afterwards.
+#include "fixtures/anotherDevice.h"
 #include "fixtures/hostRun.h"
 #include "fixtures/loadedPlugin.h"
 #include "fixtures/modemlines/modemLines.h"
@@ -371,4 +372,17 @@ TEST(FaultsInProcess, ADeviceThatFailsAsSoonAsItOpensIsOpenedOncePerPeriodAndTol
             20000, true));
         EXPECT_EQ(x10.detach(), 1u);
     }
+}
+
+// Noise, NMEA text, impossible uploads and macro reports on COM1, one after
+// the other in one watch (see anotherDevice.h).
+TEST(Faults, AnotherDeviceOnTheLineFiresNothingAndCommandsGoOnWorking) {
+    Simulator sim;
+    ASSERT_FALSE(sim.device.empty());
+    HostRun run({"watch", kX10, "--seconds", "600", "--commands"},
+                ChildProcess::Env{{"KVQ_PORT_COM1", sim.device}});
+    ASSERT_EQ(run.waitFor("watching", 120000), "watching");
+    expectAnotherDeviceOnTheLineChangesNothing(sim, run);
+    EXPECT_EQ(run.finish(), 0);
+    EXPECT_TRUE(noSanitizerReport(run.child()));
 }

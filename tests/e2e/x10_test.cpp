@@ -239,9 +239,9 @@ std::vector<std::string> installProbeAnswers() {
 // kvq-host probe among many ports: the controller on COM4, nothing behind
 // COM2, COM3 held by another program, no device for COM5, then a controller
 // polling, one asking for the clock, a modem's answer, a status answer out of
-// range, and one whose battery timer starts with the poll byte. It sends the
-// status request and nothing else, and reads the controller's own clock from
-// it. Each answer reads as INSTALL.txt lists it.
+// range, one whose battery timer starts with the poll byte, and a GPS receiver
+// talking on its own. It sends the status request and nothing else, and reads
+// the controller's own clock from it. Each answer reads as INSTALL.txt lists it.
 TEST_F(X10, ProbeFindsTheControllerAmongOtherPortsAndSendsOnlyTheStatusRequest) {
     Simulator controller({"--firmware", "7", "--house", "C"});
     ASSERT_TRUE(controller.ok());
@@ -280,7 +280,8 @@ TEST_F(X10, ProbeFindsTheControllerAmongOtherPortsAndSendsOnlyTheStatusRequest) 
          "an answer that is no controller's status: ff ff 00 00 0c 00 01 61 00 00 00 00 00 00"},
         {"COM10", "status-answer 5a 00 1e 1f 05 10 02 61 00 00 00 00 00 00",
          "controller, firmware 1, clock 10:31:30 Mon day 16, battery timer 5a00, monitored house "
-         "A (on: none)"}};
+         "A (on: none)"},
+        {"COM11", "nmea 600", "another device talks on this port (not a controller): "}};
     std::vector<std::unique_ptr<Simulator>> others;
     ChildProcess::Env all = env;
     for (const Answer& a : answers) {
@@ -299,10 +300,10 @@ TEST_F(X10, ProbeFindsTheControllerAmongOtherPortsAndSendsOnlyTheStatusRequest) 
 
     // A busy machine may take its time; the answer itself comes at once.
     ChildProcess probe({tool, "probe", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8",
-                        "COM9", "COM10", "--lines", "--wait", "5000"},
+                        "COM9", "COM10", "COM11", "--lines", "--wait", "5000"},
                        withLines);
     const std::string found = probe.waitFor("COM4", 60000);
-    EXPECT_NE(probe.waitFor("COM10", 60000), "");
+    EXPECT_NE(probe.waitFor("COM11", 60000), "");
     EXPECT_EQ(probe.wait(60000), 0) << "a controller was found";
     std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -318,14 +319,14 @@ TEST_F(X10, ProbeFindsTheControllerAmongOtherPortsAndSendsOnlyTheStatusRequest) 
     EXPECT_EQ(countContaining(probe.lines(), "COM3 (" + held.slavePath() + "): held"), 1);
     EXPECT_EQ(countContaining(probe.lines(), "COM5 (/nonexistent/tty): no device"), 1);
     const std::string lines = "; lines CTS on, DSR off, RLSD on, RING off";
-    EXPECT_EQ(countContaining(probe.lines(), lines), 7) << "not for a held or absent port";
+    EXPECT_EQ(countContaining(probe.lines(), lines), 8) << "not for a held or absent port";
     for (size_t i = 0; i < answers.size(); ++i)
         EXPECT_EQ(countContaining(probe.lines(), answers[i].port + " (" + others[i]->device +
                                                      "): " + answers[i].line),
                   1)
             << answers[i].setup;
     const std::vector<std::string> documented = installProbeAnswers();
-    EXPECT_EQ(documented.size(), 7u);
+    EXPECT_EQ(documented.size(), 8u);
     for (const std::string& answer : documented)
         EXPECT_GE(countContaining(probe.lines(), "): " + answer), 1) << answer;
     for (const std::string& l : probe.lines()) {

@@ -10,10 +10,13 @@
 //
 // Besides the sanitizers it checks that every operation ends within its bound
 // of bytes written, that the frame operations report 0 or 1, and that an
-// event only ever fires for a module whose code byte the controller sent.
+// event only ever fires for a module whose code byte the controller sent; and
+// from the line, only from an upload that could be real: an address byte
+// within the reach of a size byte of 3 to 9 (mask, address, function).
 #include "entry/library.h"
 #include "platform/posix/testing.h"
 #include "protocol/vX10Port.h"
+#include "protocol/x10Codes.h"
 #include "protocol/x10Events.h"
 #include "x10/fakeEventSource.h"
 
@@ -102,7 +105,21 @@ struct Harness {
 
 // Bytes written by one frame exchange at most: every attempt sends the frame
 // and may serve a clock request (7 bytes) or a poll (1 byte); then the ack.
+// Besides, each byte that was queued may be a request served (7 bytes at most).
 constexpr size_t kFrameExchangeBound = vX10Port::kAttempts * (2 + 7) + 1;
+constexpr size_t kRequestBound = 7;
+
+// Whether `code` could come from an upload on `line`: it lies among the data
+// bytes after the mask that a size byte of 3 to 9 announces.
+bool inAnUpload(const Bytes& line, uint8_t code) {
+    for (size_t i = 0; i < line.size(); ++i) {
+        const size_t size = line[i];
+        if (size < 3 || size > kX10MaxUploadSize) continue;
+        for (size_t j = i + 2; j <= i + size && j < line.size(); ++j)
+            if (line[j] == code) return true;
+    }
+    return false;
+}
 
 } // namespace
 
@@ -114,16 +131,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     h->events.fired.clear();
     h->events.lookups.clear();
     Bytes sent; // every byte the controller sent in this input
+    Bytes line; // the same, but for the uploads decoded directly
+    std::vector<x10test::FakeEventSource::Key> fromLine;
 
     while (input.remaining_bytes() > 0) {
         const int step = input.ConsumeIntegralInRange(0, 5);
         Bytes controller = input.ConsumeBytes<uint8_t>(input.ConsumeIntegralInRange(0, 48));
         sent.insert(sent.end(), controller.begin(), controller.end());
+        line.insert(line.end(), controller.begin(), controller.end());
         // Input the port left unread stays queued, as on a real line, up to a bound.
         if (h->line.queued() > 1024) h->port.purge();
         h->line.send(controller);
+        const size_t firedBefore = h->events.fired.size();
 
-        size_t bound = 0;
+        size_t bound = kRequestBound * static_cast<size_t>(h->line.queued());
         switch (step) {
         case 0: {
             const uint8_t function = input.ConsumeBool() ? 2 : 3;
@@ -131,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             int32_t accepted =
                 h->port.sendCommand(function, dims, input.ConsumeIntegral<uint8_t>());
             require(accepted == 0 || accepted == 1);
-            bound = 2 * kFrameExchangeBound;
+            bound += 2 * kFrameExchangeBound;
             break;
         }
         case 1: {
@@ -140,20 +161,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             int32_t accepted =
                 h->port.sendFunction(function, dims, input.ConsumeIntegral<uint8_t>());
             require(accepted == 0 || accepted == 1);
-            bound = kFrameExchangeBound;
+            bound += kFrameExchangeBound;
             break;
         }
         case 2:
             h->port.onData();
-            bound = 7;
             break;
         case 3:
             h->port.answerPoll();
-            bound = 1;
+            bound += 1;
             break;
         case 4:
             h->port.sendClock();
-            bound = 7;
+            bound += 7;
             break;
         default: {
             // An upload of any size, in a block exactly that long.
@@ -167,7 +187,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         }
         require(h->line.drain() <= bound);
+        if (step < 5) // not an upload decoded directly
+            fromLine.insert(fromLine.end(), h->events.fired.begin() + firedBefore,
+                            h->events.fired.end());
     }
+    for (const auto& event : fromLine)
+        require(inAnUpload(line, event.first));
 
     // Whatever fired was named by the controller: the data bytes of an upload.
     for (const auto& event : h->events.fired) {

@@ -209,6 +209,15 @@ TEST_F(PlatformSerial, ARequestGivenUpAtItsLimitHandsOutWhatItTransferred) {
     EXPECT_EQ(buffer[0], 0x55);
     EXPECT_EQ(plat::serialWrite(port, "\x04\x66", 2, 300), plat::kTransferDone);
     EXPECT_EQ(fromDevice(2), (std::vector<uint8_t>{0x04, 0x66}));
+
+    // A write that the device does not take in time is given up: a slow
+    // transfer, not a failed device.
+    plat::testing::lateCompletions(false);
+    plat::SerialTimeouts noWriteLimit{0, 0, 0, 0, 0};
+    ASSERT_TRUE(plat::serialSetTimeouts(port, &noWriteLimit));
+    std::vector<uint8_t> flood(1 << 20, 0x55);
+    EXPECT_EQ(plat::serialWrite(port, flood.data(), static_cast<uint32_t>(flood.size()), 200),
+              plat::kTransferTimedOut);
 }
 
 TEST_F(PlatformSerial, ReadCompletesShortAfterTheDevicesIntervalTimeout) {

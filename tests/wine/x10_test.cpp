@@ -1,6 +1,7 @@
 // KV-X10.dll under Wine against cm11a-sim: commands, reports, the clock, the
 // port its .ini names (and the bad settings of either plug-in), probe, and
 // every kind of outage.
+#include "fixtures/anotherDevice.h"
 #include "wine/wineFixture.h"
 
 #include <algorithm>
@@ -85,6 +86,16 @@ TEST_F(Wine, KvX10FaultsLeaveTheHostRunning) {
     if (HasFailure())
         for (const std::string& l : sim.child->lines())
             std::printf("  cm11a-sim: %s\n", l.c_str());
+}
+
+// The real DLL with another device on COM1: noise, NMEA text, impossible
+// uploads and macro reports (see anotherDevice.h).
+TEST_F(Wine, KvX10TakesNothingFromAnotherDeviceOnTheLine) {
+    WineSimulator sim;
+    ASSERT_TRUE(sim.ok());
+    auto x10 = watch("KV-X10.dll", {"--commands"});
+    expectAnotherDeviceOnTheLineChangesNothing(sim, *x10);
+    EXPECT_EQ(x10->finish(), 0);
 }
 
 // KV-X10.ini beside a copy of the DLL names the port in each encoding Windows

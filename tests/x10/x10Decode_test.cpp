@@ -68,21 +68,22 @@ TEST(X10Codes, TablesAndAddressFrames) {
     EXPECT_FALSE(x10CodeByte(0, -1, &code));
     EXPECT_EQ(code, 0x77);
 
-    // Every address frame's checksum reads as a checksum, never as a poll or a
-    // clock request; only G1, D5 and D3 need the alternate header for that.
+    // Every address frame's checksum reads as a checksum, never as a poll, a
+    // clock request or a macro report; only G1, D5, D3 and G9 need the
+    // alternate header for that.
     std::set<uint8_t> alternate;
     for (int c = 0; c < 256; ++c) {
         uint8_t frame[2];
         vX10Port::buildAddressFrame(static_cast<uint8_t>(c), frame);
         EXPECT_EQ(frame[1], c);
         uint8_t sum = static_cast<uint8_t>(frame[0] + frame[1]);
-        EXPECT_TRUE(sum != 0x5A && sum != 0xA5 && sum != 0xA6) << c;
+        EXPECT_TRUE(sum != 0x5A && sum != 0xA5 && sum != 0xA6 && sum != 0x5B) << c;
         if (frame[0] != 0x04) {
             EXPECT_EQ(frame[0], 0x0C);
             alternate.insert(static_cast<uint8_t>(c));
         }
     }
-    EXPECT_EQ(alternate, (std::set<uint8_t>{0x56, 0xA1, 0xA2}));
+    EXPECT_EQ(alternate, (std::set<uint8_t>{0x56, 0xA1, 0xA2, 0x57}));
 }
 
 TEST(X10Clock, FrameFromLocalTime) {

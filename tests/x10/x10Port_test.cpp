@@ -13,11 +13,21 @@ const Bytes kA1Address{0x04, 0x66};
 const Bytes kAOn{0x06, 0x62};
 const Bytes kAck{0x00};
 
-// The three modules whose address checksum with header 0x04 would read as a
-// poll (G1) or a clock request (D5, D3).
+// The modules whose address checksum with header 0x04 would read as a poll
+// (G1), a clock request (D5, D3) or a macro report (G9).
 bool takesAlternateHeader(uint8_t code) {
-    return code == 0x56 || code == 0xA1 || code == 0xA2;
+    return code == 0x56 || code == 0xA1 || code == 0xA2 || code == 0x57;
 }
+
+// Error reports (1,304) of a foreign device on the port.
+int foreignReports = 0;
+void countForeignReports(EntryMessage* m) {
+    if (m->category == 1 && m->operation == 304 && int32_t(m->a[0]) == vX10Port::kForeignCode)
+        ++foreignReports;
+}
+
+// A GPS receiver's text: no byte of it is a request of the controller.
+const std::string kNmea = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
 
 } // namespace
 
@@ -227,11 +237,11 @@ TEST_F(X10Fixture, PollsAndClockRequestsOnTheirOwn) {
     ASSERT_TRUE(waitUntil([&] { return device.clockFrames().size() == 1; }, 5000, true));
     EXPECT_EQ(device.clockFrames()[0], kFixedClockFrame);
 
-    // The largest upload: size 255, mask and 254 data bytes (A1 A-On, then addresses).
+    // The largest upload: size 9, mask and 8 data bytes (A1 A-On, then addresses).
     device.clear();
     events.fired.clear();
-    Bytes big{0xFF, 0x02, 0x66, 0x62};
-    big.resize(256, 0x6E);
+    Bytes big{0x09, 0x02, 0x66, 0x62};
+    big.resize(10, 0x6E);
     device.setUpload(big);
     device.send({kX10Poll});
     ASSERT_TRUE(waitUntil([&] { return port.polls == 2; }, 5000, true));
@@ -239,10 +249,29 @@ TEST_F(X10Fixture, PollsAndClockRequestsOnTheirOwn) {
     EXPECT_EQ(port.decodes[1], Bytes(big.begin() + 1, big.end()));
     EXPECT_EQ(events.fired, (std::vector<FakeEventSource::Key>{{0x66, kX10EventOn}}));
 
+    // No controller uploads more, or nothing: a size above 9 or of 0 decodes
+    // nothing, and the rest of its burst (here A1 A-On again, and a poll) is
+    // drained, not served.
+    for (uint8_t size : {0x0A, 0xFF, 0x00}) {
+        events.fired.clear();
+        device.clear();
+        Bytes oversized{size, 0x02, 0x66, 0x62, kX10Poll};
+        oversized.resize(40, 0x62);
+        device.setUpload(oversized);
+        int polls = port.polls;
+        device.send({kX10Poll});
+        ASSERT_TRUE(waitUntil([&] { return port.polls == polls + 1; }, 5000, true));
+        EXPECT_EQ(port.decodes.size(), 2u) << int(size);
+        EXPECT_TRUE(events.fired.empty()) << int(size);
+        EXPECT_EQ(port.queuedInput(), 0u);
+        EXPECT_EQ(device.received(), Bytes{0xC3});
+    }
+    EXPECT_EQ(port.polls, 5);
+
     // A poll whose answer brings nothing is abandoned at the first silent read.
     device.setUpload({});
     device.send({kX10Poll});
-    ASSERT_TRUE(waitUntil([&] { return port.polls == 3; }, 5000, true));
+    ASSERT_TRUE(waitUntil([&] { return port.polls == 6; }, 5000, true));
     EXPECT_LT(port.lastPollMs, 2500);
     EXPECT_EQ(port.decodes.size(), 2u);
 
@@ -274,4 +303,58 @@ TEST_F(X10Fixture, TenthReadAfterThePollAnswerIsTakenAsNoUpload) {
     ASSERT_TRUE(waitUntil([&] { return port.polls == 2; }, 5000, true));
     EXPECT_EQ(port.decodes, std::vector<Bytes>{Bytes({0x02, 0x66, 0x62})});
     EXPECT_EQ(events.fired, (std::vector<FakeEventSource::Key>{{0x66, kX10EventOn}}));
+}
+
+TEST_F(X10Fixture, StrayBytesAndMacroReportsAreNeverTakenForTheController) {
+    EntryFunction* host = hostEntry;
+    hostEntry = &countForeignReports;
+    foreignReports = 0;
+
+    // A macro report whose address bytes read as a poll and a clock request:
+    // skipped, on its own and where a checksum or the ready byte is awaited.
+    int calls = port.dataCalls;
+    device.send({kX10MacroReport, kX10Poll, kX10ClockRequest});
+    ASSERT_TRUE(waitUntil([&] { return port.dataCalls > calls; }, 5000, true));
+    device.replyToNextFrames({{kX10MacroReport, kX10Poll, kX10ClockRequest, 0x6A}});
+    device.replyToNextAcks({{kX10MacroReport, kX10ClockRequestAlt, kX10Poll, kX10Ready}});
+    EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 1);
+    EXPECT_EQ(device.received(), concat({kA1Address, kAck, kAOn, kAck}));
+
+    // A backlog of stray bytes ending with a poll, left unread: the poll is
+    // served first, and the command then goes out once.
+    device.clear();
+    device.setUpload({0x03, 0x02, 0x66, 0x62});
+    Bytes backlog(kNmea.begin(), kNmea.end());
+    backlog.push_back(kX10Poll);
+    device.send(backlog);
+    ASSERT_TRUE(waitUntil([&] { return port.queuedInput() == backlog.size(); }));
+    EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 1);
+    EXPECT_EQ(device.received(), concat({{0xC3}, kA1Address, kAck, kAOn, kAck}));
+    EXPECT_EQ(events.fired, (std::vector<FakeEventSource::Key>{{0x66, kX10EventOn}}));
+
+    // Another device talking for seconds: its bytes never pile up, the host is
+    // told once, and the next command goes out once.
+    device.clear();
+    std::atomic<bool> talking{true};
+    std::thread gps([&] {
+        for (size_t i = 0; talking; i = (i + 8) % kNmea.size()) {
+            device.send(Bytes(kNmea.begin() + i, kNmea.begin() + std::min(i + 8, kNmea.size())));
+            std::this_thread::sleep_for(std::chrono::milliseconds(16)); // 4800 baud
+        }
+    });
+    auto start = Clock::now();
+    waitUntil([] { return foreignReports > 0; }, 10000, true);
+    const long long toldAfter = msSince(start);
+    waitUntil([] { return false; }, 1500, true); // it goes on talking
+    EXPECT_LT(port.queuedInput(), 256u);
+    talking = false;
+    gps.join();
+    ASSERT_TRUE(waitUntil([&] { return port.queuedInput() == 0; }, 5000, true));
+    EXPECT_EQ(foreignReports, 1);
+    EXPECT_GE(toldAfter, 2500);
+    EXPECT_TRUE(device.received().empty());
+    EXPECT_EQ(port.sendCommand(kX10FunctionOn, 0, 0x66), 1);
+    EXPECT_EQ(device.received(), concat({kA1Address, kAck, kAOn, kAck}));
+    EXPECT_EQ(foreignReports, 1);
+    hostEntry = host;
 }

@@ -102,11 +102,21 @@ const char* commandHelp() {
            "                            ON OFF DIM BRIGHT ALL-UNITS-OFF ... or F0..F15; at most 8\n"
            "  report raw HEX...         offer exactly these bytes after the poll answer: size\n"
            "                            byte, mask, data, e.g. report raw 03 02 66 62\n"
-           "                            (a report polls with 5a until answered with c3)\n"
+           "                            (a report polls with 5a until answered with c3); no\n"
+           "                            size check: an oversized or zero size goes out as\n"
+           "                            given, e.g. report raw 42 22 31 32 20 20\n"
            "  clock [a5|a6]             send a clock request and check the 7-byte answer\n"
            "  bad-checksum K            give the next K frames a wrong checksum\n"
            "  silent on|off             answer nothing and send nothing while on\n"
            "  garbage HEX...            send these bytes now\n"
+           "  macro HEX HEX             send a macro report now: 5b and the two bytes of the\n"
+           "                            macro's address, e.g. macro 5a a5; it expects no answer\n"
+           "  noise SEED SECONDS        be another device for SECONDS: random bytes from SEED\n"
+           "                            (a number; the same seed, the same bytes) at the\n"
+           "                            line's pace, 480 a second, answering nothing\n"
+           "  nmea SECONDS              the same with a GPS receiver's NMEA sentences\n"
+           "                            ($GPZDA, $GPGGA, $GPRMC, with checksums); reports and\n"
+           "                            clock requests wait for the end of either\n"
            "  early-poll on|off|always  while on, a report (clock request) queued when the\n"
            "                            ready byte is due sends its 5a (a5/a6) in place of\n"
            "                            the 55, at the same moment, then polls as usual; a\n"
@@ -253,6 +263,34 @@ CommandResult runCommand(const std::string& line, Controller& controller, Port& 
         if (!needsDevice()) return CommandResult::Error;
         accepted();
         controller.sendGarbage(bytes);
+        return CommandResult::Done;
+    }
+    if (name == "macro") {
+        std::vector<uint8_t> address;
+        if (words.size() != 3 || !parseHexList(words, 1, address, error)) {
+            error = "usage: macro HEX HEX (the macro's address)";
+            return CommandResult::Error;
+        }
+        if (!needsDevice()) return CommandResult::Error;
+        accepted();
+        controller.sendMacroReport(address[0], address[1]);
+        return CommandResult::Done;
+    }
+    if (name == "noise" || name == "nmea") {
+        bool random = name == "noise";
+        int seed = 0;
+        long long ms = 0;
+        if (words.size() != (random ? 3u : 2u) || (random && !parseCount(words[1], seed)) ||
+            !parseSeconds(words.back(), ms)) {
+            error = random ? "usage: noise SEED SECONDS (SEED a number of up to 6 digits)"
+                           : "usage: nmea SECONDS";
+            return CommandResult::Error;
+        }
+        if (!needsDevice()) return CommandResult::Error;
+        accepted();
+        controller.startStream(
+            LineStream(random ? LineStream::Kind::Random : LineStream::Kind::Nmea,
+                       static_cast<uint32_t>(seed), now, ms));
         return CommandResult::Done;
     }
     if (words.size() != 1) {

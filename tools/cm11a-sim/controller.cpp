@@ -12,7 +12,9 @@ namespace cm11a {
 namespace {
 
 constexpr long kSecondsPerDay = 86400;
-constexpr long kDaysInClock = 366; // the day of the year runs 0..365 and starts again
+constexpr long long kStreamTickMs = 20; // another device's bytes go out in bursts this far apart
+constexpr uint8_t kMacroReport = 0x5B;  // then the two bytes of the macro's address
+constexpr long kDaysInClock = 366;      // the day of the year runs 0..365 and starts again
 
 // Any header with bit 2 set starts a two-byte frame; bit 1 tells a function
 // frame from an address frame.
@@ -150,8 +152,9 @@ bool Controller::send(const std::vector<uint8_t>& bytes) {
 }
 
 void Controller::receive(const uint8_t* data, size_t count, long long now) {
-    if (silent_) {
-        log_.bytes("rx", std::vector<uint8_t>(data, data + count), "ignored (silent)");
+    if (silent_ || stream_) {
+        log_.bytes("rx", std::vector<uint8_t>(data, data + count),
+                   silent_ ? "ignored (silent)" : "ignored (another device talks)");
         return;
     }
     for (size_t i = 0; i < count; ++i)
@@ -476,6 +479,18 @@ void Controller::startNextRequest(long long now, bool inPlaceOfReady) {
 
 void Controller::tick(long long now) {
     if (hungUp_ || silent_ || unplugged_) return;
+    if (stream_) {
+        std::vector<uint8_t> bytes = stream_->due(now);
+        if (!bytes.empty() && send(bytes))
+            log_.bytes("tx", bytes,
+                       stream_->kind() == LineStream::Kind::Random ? "noise" : "nmea text");
+        if (!stream_->finished(now)) {
+            streamTick_ = now + kStreamTickMs;
+            return;
+        }
+        stream_.reset();
+        log_.note("mode", "another device's stream ended");
+    }
     switch (state_) {
     case State::FrameStarted:
         if (now >= deadline_) {
@@ -523,6 +538,7 @@ void Controller::tick(long long now) {
 
 long long Controller::nextDeadline() const {
     if (hungUp_ || silent_ || unplugged_) return -1;
+    if (stream_) return std::min(streamTick_, stream_->endMs());
     switch (state_) {
     case State::Idle:
         return requests_.empty() || earlyPollAlways_ ? -1 : 0;
@@ -580,6 +596,19 @@ void Controller::setEarlyPoll(bool on, bool always) {
 
 void Controller::sendGarbage(const std::vector<uint8_t>& bytes) {
     if (send(bytes)) log_.bytes("tx", bytes, "garbage");
+}
+
+void Controller::sendMacroReport(uint8_t high, uint8_t low) {
+    std::vector<uint8_t> bytes{kMacroReport, high, low};
+    if (send(bytes)) log_.bytes("tx", bytes, "macro report (no answer expected)");
+}
+
+void Controller::startStream(const LineStream& stream) {
+    abandonExchange("another device talks");
+    stream_ = stream;
+    streamTick_ = 0;
+    log_.note("mode",
+              stream.kind() == LineStream::Kind::Random ? "noise started" : "nmea text started");
 }
 
 void Controller::cancelRequests() {

@@ -10,11 +10,13 @@
 #pragma once
 
 #include "eventLog.h"
+#include "lineNoise.h"
 
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace cm11a {
@@ -73,6 +75,13 @@ public:
     // is idle waits for the next ready byte as well, instead of starting at once.
     void setEarlyPoll(bool on, bool always = false);
     void sendGarbage(const std::vector<uint8_t>& bytes);
+    // A macro report: 0x5B and the two bytes of the macro's address, sent now;
+    // the controller expects no answer.
+    void sendMacroReport(uint8_t high, uint8_t low);
+    // Another device on the line until the stream's time is up: its bytes go
+    // out at the line's pace, and what the computer sends is dropped unanswered;
+    // queued reports and clock requests wait for its end.
+    void startStream(const LineStream& stream);
     // Drops every queued report and clock request, including one in progress.
     void cancelRequests();
     // Logs the state of every module switched so far.
@@ -147,6 +156,9 @@ private:
     bool earlyPoll_ = false;
     bool earlyPollAlways_ = false; // requests wait for a ready byte even when idle
     bool standIn_ = false;         // the last byte sent was a poll or request in place of ready
+
+    std::optional<LineStream> stream_;
+    long long streamTick_ = 0; // when the stream's next bytes go out
 
     std::deque<Request> requests_; // front: the one in progress, if any
     long long nextPoll_ = 0;

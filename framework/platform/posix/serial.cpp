@@ -247,11 +247,11 @@ SerialOpenResult openFailure(int error) {
 // settled, as the system reports it then: one that the device completed
 // meanwhile counts as done, and so does a read that had taken some bytes
 // already (a cancelled read completes with what it transferred, and those
-// bytes are gone from the device). Otherwise a read timed out and a write
-// failed.
+// bytes are gone from the device). Otherwise it timed out: slowness is no
+// failed device.
 SerialTransfer afterCancel(bool reading, bool completed, uint32_t transferred) {
     if (completed || (reading && transferred > 0)) return kTransferDone;
-    return reading ? kTransferTimedOut : kTransferFailed;
+    return kTransferTimedOut;
 }
 
 // While completions are late, a request that completed before its time limit

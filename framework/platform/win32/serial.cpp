@@ -7,8 +7,10 @@
 // only for a while: a driver whose device was pulled out may keep a request
 // pending until the handle closes. Such a request is abandoned together with
 // its record, which stays allocated, so that its late completion writes into
-// memory nobody uses; the call then reports a failed device. A request whose
-// cancel settles is asked what it transferred, like one that completed in time.
+// memory nobody uses; the call then reports a timeout, not a failed device: a
+// busy machine can be that slow too, and a device that is gone shows as such
+// to the watcher's check. A request whose cancel settles is asked what it
+// transferred, like one that completed in time.
 // The watcher's abandoned record is freed once its request completed (closing
 // the device normally completes it).
 #include "platform/serial.h"
@@ -89,9 +91,10 @@ SerialTransfer transfer(HANDLE port, void* buffer, uint32_t count, bool reading,
                 (reading && transferred > 0))
                 result = kTransferDone;
             else
-                result = reading ? kTransferTimedOut : kTransferFailed;
+                result = kTransferTimedOut;
         } else {
             abandoned = true;
+            result = kTransferTimedOut;
         }
     }
     if (result == kTransferDone) {

@@ -15,7 +15,7 @@ bool isClockRequest(uint8_t byte) {
 
 // A byte that the reply test would take for something other than a checksum.
 bool isSpecialReply(uint8_t byte) {
-    return byte == kX10Poll || isClockRequest(byte);
+    return byte == kX10Poll || isClockRequest(byte) || byte == kX10MacroReport;
 }
 
 uint8_t checksum(const uint8_t* bytes, uint32_t length) {
@@ -128,18 +128,20 @@ int32_t vX10Port::transact(const uint8_t* frame, uint32_t length) {
     // Hearing the controller during the frame ends an outage, and with it the
     // limit of one attempt.
     for (int attempt = 0; attempt < attemptsAllowed(); ++attempt) {
+        // Nothing queued before the frame goes out can be its reply; a request
+        // among it is served first.
+        serveQueued();
         if (!write(frame, length)) return 0;
         uint8_t reply = 0;
-        uint32_t got = 0;
-        receive(&reply, 1, &got);
         // Silence is no reply, even where the checksum is 0 (J16's address).
-        if (got == 0) continue;
+        if (readReply(&reply) == 0) continue;
         heard = true;
         if (isClockRequest(reply)) {
             sendClock();
         } else if (reply == kX10Poll) {
             answerPoll();
         } else if (reply == sum) {
+            exchangeWorked();
             uint8_t answer = kX10Ack;
             write(&answer, 1);
             // The ready byte comes once the frame has been on the power line:
@@ -147,7 +149,7 @@ int32_t vX10Port::transact(const uint8_t* frame, uint32_t length) {
             // Read once more then, or the late byte would be taken for the next
             // frame's checksum and that frame sent twice.
             for (int reads = 0; reads < kReadyReads && answer == 0; ++reads)
-                receive(&answer, 1);
+                readReply(&answer);
             // A controller with traffic to report may poll, or ask for the
             // clock, where the ready byte would be: it does so only once it is
             // done with the frame, so the frame went out. The request is
@@ -162,8 +164,10 @@ int32_t vX10Port::transact(const uint8_t* frame, uint32_t length) {
             }
             // A controller that sends no ready byte has taken the frame all the same.
             return answer == kX10Ready || answer == 0 ? 1 : 0;
+        } else {
+            // Anything else: the frame goes again.
+            heardStray();
         }
-        // Anything else: the frame goes again.
     }
     // Not a byte for any attempt, on a device that works: the controller is
     // silent (without power, or unplugged from its adapter).
@@ -172,12 +176,79 @@ int32_t vX10Port::transact(const uint8_t* frame, uint32_t length) {
 }
 
 void vX10Port::onData() {
-    uint8_t byte = 0;
-    receive(&byte, 1);
+    serveQueued();
+}
+
+void vX10Port::serveQueued() {
+    // What is queued now, a byte at a time: a poll is served with what follows
+    // it still queued (its repeats, then the size byte). What comes meanwhile
+    // is for the next call, so that a device that never stops talking does
+    // not hold the host's thread.
+    const uint32_t queued = queuedInput();
+    for (uint32_t taken = 0; taken < queued && queuedInput() > 0; ++taken) {
+        uint8_t byte = 0;
+        uint32_t got = 0;
+        receive(&byte, 1, &got);
+        if (got == 0) break;
+        if (!serveRequest(byte)) heardStray();
+    }
+}
+
+bool vX10Port::serveRequest(uint8_t byte) {
     if (byte == kX10Poll)
         answerPoll();
     else if (isClockRequest(byte))
         sendClock();
+    else if (byte == kX10MacroReport)
+        skipMacroAddress();
+    else
+        return false;
+    return true;
+}
+
+uint32_t vX10Port::readReply(uint8_t* byte) {
+    uint32_t got = 0;
+    for (int macros = 0; macros <= kMacrosPerReply; ++macros) {
+        *byte = 0;
+        receive(byte, 1, &got);
+        if (got == 0 || *byte != kX10MacroReport) return got;
+        // A macro the controller ran: reported, not answered; the reply may follow.
+        skipMacroAddress();
+    }
+    *byte = 0;
+    return 0;
+}
+
+void vX10Port::skipMacroAddress() {
+    uint8_t address[kX10MacroAddressSize];
+    receive(address, sizeof address);
+}
+
+void vX10Port::drainBurst() {
+    uint8_t scratch[kUploadBufferSize];
+    uint32_t got = 0;
+    int reads = 0;
+    do {
+        receive(scratch, sizeof scratch, &got);
+    } while (got > 0 && ++reads < kDrainReads);
+}
+
+void vX10Port::heardStray() {
+    const uint32_t now = plat::tickCount();
+    if (!strayRun || now - strayLast > kStrayGapMs) {
+        strayRun = true;
+        strayStart = now;
+    }
+    strayLast = now;
+    if (!strayTold && now - strayStart >= kForeignMs) {
+        strayTold = true;
+        reportError(kForeignText, kForeignCode);
+    }
+}
+
+void vX10Port::exchangeWorked() {
+    strayRun = false;
+    strayTold = false;
 }
 
 void vX10Port::answerPoll() {
@@ -187,16 +258,30 @@ void vX10Port::answerPoll() {
     // The controller repeats its poll until it sees the answer; a read that
     // yields nothing leaves the size byte as it was.
     int reads = 0;
+    uint32_t got = 0;
     do {
-        receive(&size, 1);
-        if (++reads >= kPollReads) size = 0;
+        receive(&size, 1, &got);
+        if (++reads >= kPollReads) {
+            size = 0;
+            got = 0;
+        }
     } while (size == kX10Poll);
-    if (size == 0) return;
+    // Silence, or a poll repeated past the answer: no upload.
+    if (size == 0 && got == 0) return;
+    // The controller's buffer holds the size byte, the mask and at most eight
+    // data bytes: any other size is a line out of step (noise, another
+    // device), and what follows it in its burst is no upload either.
+    if (size == 0 || size > kX10MaxUploadSize) {
+        heardStray();
+        drainBurst();
+        return;
+    }
 
     uint8_t buffer[kUploadBufferSize];
     std::memset(buffer, 0, sizeof buffer);
     // Decoded whatever the read gives: missing bytes read as zero.
     receive(buffer, size);
+    exchangeWorked();
     decodeBuffer(buffer, size);
 }
 

@@ -12,6 +12,13 @@
 // command makes one attempt instead of ten, so that a controller without power
 // does not hold the host's thread for five seconds at every command; the
 // outage ends when the controller is heard from again.
+//
+// A line may also carry what no controller sends: noise, another device (a
+// GPS receiver on the named port), macro reports. Input is drained as it comes
+// and before every frame, so stray bytes never pile up or pass for a reply;
+// an upload that cannot be real fires nothing; and when bytes keep coming for
+// seconds with nothing sensible among them, the host is told once, until the
+// next good exchange.
 #pragma once
 
 #include "protocol/x10Events.h"
@@ -35,7 +42,8 @@ public:
     // so that a controller on 50 Hz mains is waited for and a silent one given
     // up after a second.
     static constexpr int kReadyReads = 2;
-    // The upload buffer: a size byte of up to 255 (mask and data bytes) fits.
+    // The upload buffer: a size byte of up to 255 (mask and data bytes) would
+    // fit; the drain of an upload out of step reads blocks of this size.
     static constexpr uint32_t kUploadBufferSize = 256;
     static constexpr uint32_t kClockReplyWaitMs = 1000;
 
@@ -46,6 +54,17 @@ public:
     static constexpr int32_t kDeviceFailedCode = -4; // the open device failed
     static constexpr const char* kSilentText = "vX10Port:transact()";
     static constexpr int32_t kSilentCode = -5; // the controller answered no attempt
+    static constexpr const char* kForeignText = "vX10Port:onData()";
+    static constexpr int32_t kForeignCode = -7; // bytes that no controller sends, for seconds
+    // Stray bytes, with no gap longer than kStrayGapMs between them, for
+    // kForeignMs and no good exchange meanwhile: another device on the port.
+    static constexpr uint32_t kForeignMs = 3000;
+    static constexpr uint32_t kStrayGapMs = 2000;
+    // Reads of the upload buffer's size that drain the rest of an upload that
+    // cannot be real (each ends at a pause of the line or after 500 ms).
+    static constexpr int kDrainReads = 2;
+    // Macro reports skipped while one reply is awaited.
+    static constexpr int kMacrosPerReply = 4;
 
     // The local broken-down time that the clock answer carries.
     using LocalTimeSource = std::tm (*)();
@@ -56,9 +75,12 @@ public:
     explicit vX10Port(vX10EventSource& events);
     ~vX10Port() override;
 
-    // One byte from the controller: a poll or a clock request is served.
+    // Takes what is queued, without waiting on an empty queue: a poll or a
+    // clock request among it is served, a macro report skipped, the rest dropped.
     void onData() override;
-    // Answers a poll with 0xC3 and decodes the upload that follows.
+    // Answers a poll with 0xC3 and decodes the upload that follows; an upload
+    // whose size byte is above 9 (or 0) is out of step: it and the rest of its
+    // burst are dropped.
     virtual void answerPoll();
     // data[0] is the function/address mask, data[1] to data[count - 1] the data
     // bytes; raises the events of the On and Off functions among them. Reads no
@@ -77,7 +99,8 @@ public:
     void sendClock();
 
     // The address frame for `code`. Its header is 0x04 unless the checksum would
-    // read as a poll or a clock request (G1, D3, D5); those go with 0x0C, whose
+    // read as a poll, a clock request or a macro report (G1, D3, D5, G9); those
+    // go with 0x0C, whose
     // dim field an address frame ignores.
     static void buildAddressFrame(uint8_t code, uint8_t frame[2]);
     // The 7-byte clock-setting frame for the local time `local`.
@@ -103,8 +126,27 @@ private:
     // Attempts a frame gets now: one while in an outage.
     int attemptsAllowed() const;
     void beginOutage(const char* text, int32_t code);
+    // Serves the requests among the queued input and drops the rest.
+    void serveQueued();
+    // Serves `byte` when it is a poll, a clock request or a macro report.
+    bool serveRequest(uint8_t byte);
+    // One reply byte, past any macro reports; how many bytes came (0 or 1).
+    uint32_t readReply(uint8_t* byte);
+    // The two address bytes after a macro report.
+    void skipMacroAddress();
+    // Drops the rest of a burst that is out of step.
+    void drainBurst();
+    // A byte, or an upload, that makes no sense here.
+    void heardStray();
+    // A frame taken or an upload decoded: whatever talks is a controller.
+    void exchangeWorked();
 
     vX10EventSource& events;
     LocalTimeSource localTime = &vX10Port::systemLocalTime;
     vReopenSchedule schedule; // its period is the port's reopen period
+    // The current run of stray bytes, and whether the host heard of it.
+    bool strayRun = false;
+    bool strayTold = false;
+    uint32_t strayStart = 0;
+    uint32_t strayLast = 0;
 };

@@ -59,6 +59,13 @@ constexpr uint8_t kX10Ack = 0x00;
 constexpr uint8_t kX10Ready = 0x55;
 constexpr uint8_t kX10Poll = 0x5A;
 constexpr uint8_t kX10PollAnswer = 0xC3;
+// After the poll answer: the size byte (mask and data bytes, 1 to 9: the
+// controller's buffer holds the size byte, the mask and at most 8 data bytes).
+constexpr uint8_t kX10MaxUploadSize = 9;
+// A macro report: this byte and the two bytes of the macro's address. The
+// controller expects no answer.
+constexpr uint8_t kX10MacroReport = 0x5B;
+constexpr size_t kX10MacroAddressSize = 2;
 constexpr uint8_t kX10ClockRequest = 0xA5;
 constexpr uint8_t kX10ClockRequestAlt = 0xA6;
 constexpr uint8_t kX10ClockFirst = 0x9B;

@@ -2,6 +2,8 @@
 // 4800 8N1 and sent the controller's status request, the single byte 0x8B,
 // and nothing else: no acknowledgement, no checksum, no answer to a poll. The
 // 14-byte status answer is read within the wait (1 s), and the port closed.
+// Bytes that go on coming past an answer's size, and are no polls or clock
+// requests, are another device that talks on its own (a GPS receiver, noise).
 #include "verbs.h"
 
 #include "common/json.h"
@@ -10,6 +12,7 @@
 #include "protocol/x10Codes.h"
 #include "serialPorts.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -56,7 +59,8 @@ std::string unitList(char house, unsigned bits) {
 }
 
 struct Finding {
-    std::string found; // controller, polling, clockRequest, silence, held, absent, unknown
+    // controller, polling, clockRequest, silence, held, absent, unknown, foreign
+    std::string found;
     std::vector<uint8_t> bytes;
     X10Status status;
     bool linesRead = false;
@@ -75,8 +79,14 @@ bool statusAtEnd(const std::vector<uint8_t>& bytes, X10Status& status) {
     return x10DecodeStatus(bytes.data() + start, status);
 }
 
+// How long bytes past a wrong answer's 14 are waited for: a device that talks
+// on its own at 4800 baud sends one every 2 ms.
+constexpr uint32_t kTalkingWaitMs = 300;
+
 // Sends the request and reads what comes within `waitMs`: the answer's 14
-// bytes, after any polls or clock requests that came first.
+// bytes, after any polls or clock requests that came first. Past 14 bytes
+// that are no status answer it waits a little for one more: a device that
+// keeps talking is no controller answering.
 void ask(plat::Handle port, uint32_t waitMs, Finding& f) {
     if (plat::serialWrite(port, &kX10StatusRequest, 1, 2000) != plat::kTransferDone) {
         f.found = "absent";
@@ -85,10 +95,12 @@ void ask(plat::Handle port, uint32_t waitMs, Finding& f) {
     const auto deadline = plat::MonotonicClock::now() + std::chrono::milliseconds(waitMs);
     size_t leading = 0; // polls and clock requests before the answer
     bool answered = false;
-    while (!answered && f.bytes.size() - leading < kX10StatusSize) {
+    while (!answered && f.bytes.size() - leading <= kX10StatusSize) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                         deadline - plat::MonotonicClock::now())
                         .count();
+        if (f.bytes.size() - leading == kX10StatusSize)
+            left = std::min<long long>(left, kTalkingWaitMs);
         if (left <= 0) break;
         uint8_t byte = 0;
         uint32_t got = 0;
@@ -104,6 +116,8 @@ void ask(plat::Handle port, uint32_t waitMs, Finding& f) {
         f.found = "silence";
     } else if (answered) {
         f.found = "controller";
+    } else if (f.bytes.size() - leading > kX10StatusSize) {
+        f.found = "foreign";
     } else if (f.bytes[0] == kX10Poll) {
         f.found = "polling";
     } else if (isClockRequest(f.bytes[0])) {
@@ -194,6 +208,8 @@ void print(const SerialPortEntry& p, const Finding& f, const ProbeOptions& o, st
         out << "held by another program";
     } else if (f.found == "absent") {
         out << "no device (cannot be opened)";
+    } else if (f.found == "foreign") {
+        out << "another device talks on this port (not a controller): " << hexBytes(f.bytes);
     } else {
         out << "an answer that is no controller's status: " << hexBytes(f.bytes);
     }
@@ -271,11 +287,14 @@ const Verb& probeVerb() {
          "  silence      nothing: no controller, no power, or another port\n"
          "  held         another program has the port open (the plug-in, a host)\n"
          "  absent       the port cannot be opened: no device behind the name\n"
-         "  other bytes  something answered that is not a controller\n",
+         "  other bytes  something answered that is not a controller\n"
+         "  foreign      bytes that go on coming past a status answer's size, no polls or\n"
+         "               clock requests: another device talks there (a GPS receiver, noise)\n",
          "JSON: \"event\":\"probe\" with \"port\", \"device\", \"found\" (controller, polling,\n"
-         "clockRequest, silence, held, absent, unknown) and \"bytes\" (what came, in hex); for a\n"
-         "controller \"firmware\", \"clock\", \"yday\", \"weekday\", \"batteryTimer\", \"house\",\n"
-         "\"addressed\", \"on\" and \"dimmed\"; with --lines \"cts\", \"dsr\", \"rlsd\" and\n"
+         "clockRequest, silence, held, absent, unknown, foreign) and \"bytes\" (what came, in\n"
+         "hex); for a controller \"firmware\", \"clock\", \"yday\", \"weekday\",\n"
+         "\"batteryTimer\", \"house\", \"addressed\", \"on\" and \"dimmed\"; with --lines \"cts\", "
+         "\"dsr\", \"rlsd\" and\n"
          "\"ring\" (true, false, or null when unreadable). Exit status 0 when a controller\n"
          "answered on some port, 1 when none did.\n",
          false},
