@@ -209,6 +209,13 @@ void countingHost(EntryMessage* m) {
     LoadedPlugin::answerHostQueries(m);
 }
 
+// KV-X10's "Power On" node of A1.
+uint32_t a1On(LoadedPlugin& x10) {
+    return x10.child(
+        x10.child(x10.child(x10.child(x10.root(), "X10"), "House Code: A"), "Unit Code: 1"),
+        "Power On");
+}
+
 uint32_t attach(LoadedPlugin& p, const std::string& path, EntryFunction* host) {
     return p.word(1, 1, toHandle(host),
                   {LoadedPlugin::kContext, 0, LoadedPlugin::moduleBase(path)});
@@ -259,9 +266,7 @@ TEST(FaultsInProcess, AHostThatAnswersNothingStillGetsWorkingPlugins) {
         ASSERT_TRUE(x10.loaded()) << x10.error();
         EXPECT_EQ(attach(x10, kX10, &silentHost), 1u);
         x10.build();
-        uint32_t on = x10.child(
-            x10.child(x10.child(x10.child(x10.root(), "X10"), "House Code: A"), "Unit Code: 1"),
-            "Power On");
+        uint32_t on = a1On(x10);
         ASSERT_NE(on, 0u);
         x10.call(2, 2, on, {0, 0, 289, 0});
         EXPECT_NE(sim.child->waitFor("A1 ON put on the power line", 20000), "");
@@ -346,9 +351,7 @@ TEST(FaultsInProcess, ADeviceThatFailsAsSoonAsItOpensIsOpenedOncePerPeriodAndTol
         const int opensBefore = plat::testing::serialOpens();
         EXPECT_EQ(attach(x10, kX10, &countingHost), 1u);
         x10.build();
-        uint32_t on = x10.child(
-            x10.child(x10.child(x10.child(x10.root(), "X10"), "House Code: A"), "Unit Code: 1"),
-            "Power On");
+        uint32_t on = a1On(x10);
         ASSERT_NE(on, 0u);
         auto start = std::chrono::steady_clock::now();
         auto seconds = [&] {

@@ -10,6 +10,18 @@ namespace {
 
 constexpr int kMaxDepth = 256;
 
+// A node's list through its first/next operations; an item seen before ends
+// it, so a plug-in that links its list in a circle cannot hold the host.
+std::vector<Handle> listOf(Plugin* plugin, Handle node, Handle (Plugin::*first)(Handle),
+                           Handle (Plugin::*next)(Handle, Handle)) {
+    std::vector<Handle> out;
+    std::set<Handle> seen;
+    for (Handle h = (plugin->*first)(node); h && seen.insert(h).second;
+         h = (plugin->*next)(node, h))
+        out.push_back(h);
+    return out;
+}
+
 } // namespace
 
 AttributeInfo Plugin::describeAttribute(Handle attribute) {
@@ -84,19 +96,11 @@ Handle Plugin::find(const std::vector<std::string>& names, std::string* error, H
 }
 
 std::vector<Handle> Plugin::children(Handle node) {
-    std::vector<Handle> out;
-    std::set<Handle> seen;
-    for (Handle c = firstChild(node); c && seen.insert(c).second; c = nextChild(node, c))
-        out.push_back(c);
-    return out;
+    return listOf(this, node, &Plugin::firstChild, &Plugin::nextChild);
 }
 
 std::vector<Handle> Plugin::attributes(Handle node) {
-    std::vector<Handle> out;
-    std::set<Handle> seen;
-    for (Handle a = firstAttribute(node); a && seen.insert(a).second; a = nextAttribute(node, a))
-        out.push_back(a);
-    return out;
+    return listOf(this, node, &Plugin::firstAttribute, &Plugin::nextAttribute);
 }
 
 } // namespace kvqhost
