@@ -78,11 +78,9 @@ KVQ_PLATFORM_API void offerHighResolutionTimers(bool offer);
 // Times a library was asked to stay loaded (keepLibraryLoaded), since the
 // process started.
 KVQ_PLATFORM_API int librariesKeptLoaded();
-// Clears every failure switch, the wait cap, stubborn waits, late
-// completions, blocked status reads (releasing them), the version override,
-// and offers high-resolution timers again.
-// Clears every failure switch, the wait cap, stubborn, failing and held waits, hanging status
-// reads, the version override, and offers high-resolution timers again.
+// Clears every failure switch, the wait cap, stubborn, failing and held
+// waits, late completions, hanging and blocked status reads (releasing them),
+// the version override, and offers high-resolution timers again.
 KVQ_PLATFORM_API void resetSeams();
 
 // Live resources, counted process-wide.
