@@ -223,11 +223,12 @@ TEST_F(X10Fixture, ClosedPortSendsNothing) {
 }
 
 TEST_F(X10Fixture, PollsAndClockRequestsOnTheirOwn) {
-    // A poll: answered with 0xC3, the upload (A1 A2 A-On) fires A2 and then A1.
-    device.setUpload({0x04, 0x04, 0x66, 0x6E, 0x62});
+    // A poll: answered with 0xC3, the upload (A1 A2 A-On) fires A2 and then A1;
+    // the clock request right after it is served.
+    device.setUpload({0x04, 0x04, 0x66, 0x6E, 0x62, kX10ClockRequest});
     device.send({kX10Poll});
     ASSERT_TRUE(waitUntil([&] { return port.polls == 1; }, 5000, true));
-    EXPECT_EQ(device.received(), Bytes{0xC3});
+    EXPECT_EQ(device.received(), concat({{0xC3}, kFixedClockFrame}));
     EXPECT_EQ(events.fired,
               (std::vector<FakeEventSource::Key>{{0x6E, kX10EventOn}, {0x66, kX10EventOn}}));
 
@@ -249,13 +250,14 @@ TEST_F(X10Fixture, PollsAndClockRequestsOnTheirOwn) {
     EXPECT_EQ(port.decodes[1], Bytes(big.begin() + 1, big.end()));
     EXPECT_EQ(events.fired, (std::vector<FakeEventSource::Key>{{0x66, kX10EventOn}}));
 
-    // No controller uploads more, or nothing: a size above 9 or of 0 decodes
-    // nothing, and the rest of its burst (here A1 A-On again, and a poll) is
-    // drained, not served.
-    for (uint8_t size : {0x0A, 0xFF, 0x00}) {
+    // No controller uploads more, or nothing, or goes on talking after its
+    // upload: a size above 9 or of 0, or a size of 3 with more bytes straight
+    // after it, decodes nothing, and the rest of its burst (here A1 A-On
+    // again, and a poll) is drained, not served.
+    for (uint8_t size : {0x0A, 0xFF, 0x00, 0x03}) {
         events.fired.clear();
         device.clear();
-        Bytes oversized{size, 0x02, 0x66, 0x62, kX10Poll};
+        Bytes oversized{size, 0x02, 0x66, 0x62, 0x62, kX10Poll};
         oversized.resize(40, 0x62);
         device.setUpload(oversized);
         int polls = port.polls;
@@ -266,12 +268,12 @@ TEST_F(X10Fixture, PollsAndClockRequestsOnTheirOwn) {
         EXPECT_EQ(port.queuedInput(), 0u);
         EXPECT_EQ(device.received(), Bytes{0xC3});
     }
-    EXPECT_EQ(port.polls, 5);
+    EXPECT_EQ(port.polls, 6);
 
     // A poll whose answer brings nothing is abandoned at the first silent read.
     device.setUpload({});
     device.send({kX10Poll});
-    ASSERT_TRUE(waitUntil([&] { return port.polls == 6; }, 5000, true));
+    ASSERT_TRUE(waitUntil([&] { return port.polls == 7; }, 5000, true));
     EXPECT_LT(port.lastPollMs, 2500);
     EXPECT_EQ(port.decodes.size(), 2u);
 

@@ -252,6 +252,13 @@ void vX10Port::exchangeWorked() {
 }
 
 void vX10Port::answerPoll() {
+    // A controller that polls again straight after its upload has more to
+    // tell: answered here, a few times at most, so that a line that never
+    // stops cannot hold the host's thread.
+    for (int polls = 0; polls < kPollsPerCall && takeUpload(); ++polls) {}
+}
+
+bool vX10Port::takeUpload() {
     uint8_t size = 0;
     const uint8_t answer = kX10PollAnswer;
     write(&answer, 1);
@@ -267,22 +274,44 @@ void vX10Port::answerPoll() {
         }
     } while (size == kX10Poll);
     // Silence, or a poll repeated past the answer: no upload.
-    if (size == 0 && got == 0) return;
+    if (size == 0 && got == 0) return false;
     // The controller's buffer holds the size byte, the mask and at most eight
     // data bytes: any other size is a line out of step (noise, another
     // device), and what follows it in its burst is no upload either.
     if (size == 0 || size > kX10MaxUploadSize) {
         heardStray();
         drainBurst();
-        return;
+        return false;
     }
 
     uint8_t buffer[kUploadBufferSize];
     std::memset(buffer, 0, sizeof buffer);
     // Decoded whatever the read gives: missing bytes read as zero.
-    receive(buffer, size);
+    receive(buffer, size, &got);
+    // After its upload a controller falls silent, or asks again. A line that
+    // goes straight on with any other byte was not uploading: random bytes
+    // hold a poll followed by a size of 1 to 9 now and then.
+    uint8_t next = 0;
+    const bool more = got == size && byteRightAfter(&next);
+    const bool request = next == kX10Poll || isClockRequest(next) || next == kX10MacroReport;
+    if (more && !request) {
+        heardStray();
+        drainBurst();
+        return false;
+    }
     exchangeWorked();
     decodeBuffer(buffer, size);
+    if (!more) return false;
+    if (next == kX10Poll) return true;
+    serveRequest(next);
+    return false;
+}
+
+bool vX10Port::byteRightAfter(uint8_t* byte) {
+    plat::sleep(kUploadQuietMs);
+    uint32_t got = 0;
+    if (queuedInput() > 0) receive(byte, 1, &got);
+    return got > 0;
 }
 
 void vX10Port::decodeBuffer(const uint8_t* data, uint32_t count) {

@@ -65,6 +65,12 @@ public:
     static constexpr int kDrainReads = 2;
     // Macro reports skipped while one reply is awaited.
     static constexpr int kMacrosPerReply = 4;
+    // How long the line must stay quiet after an upload for it to count: a USB
+    // adapter may hold what it received for up to 16 ms before handing it on.
+    static constexpr uint32_t kUploadQuietMs = 20;
+    // Polls answered in one go when the controller polls again right after its
+    // upload.
+    static constexpr int kPollsPerCall = 4;
 
     // The local broken-down time that the clock answer carries.
     using LocalTimeSource = std::tm (*)();
@@ -78,9 +84,9 @@ public:
     // Takes what is queued, without waiting on an empty queue: a poll or a
     // clock request among it is served, a macro report skipped, the rest dropped.
     void onData() override;
-    // Answers a poll with 0xC3 and decodes the upload that follows; an upload
-    // whose size byte is above 9 (or 0) is out of step: it and the rest of its
-    // burst are dropped.
+    // Answers a poll with 0xC3 and decodes the upload that follows. An upload
+    // whose size byte is above 9 (or 0), or that other bytes follow at once, is
+    // out of step: it and the rest of its burst are dropped.
     virtual void answerPoll();
     // data[0] is the function/address mask, data[1] to data[count - 1] the data
     // bytes; raises the events of the On and Off functions among them. Reads no
@@ -134,6 +140,11 @@ private:
     uint32_t readReply(uint8_t* byte);
     // The two address bytes after a macro report.
     void skipMacroAddress();
+    // One poll answered and its upload decoded; true when the controller
+    // polled again right after it.
+    bool takeUpload();
+    // The byte that follows an upload within kUploadQuietMs, if any.
+    bool byteRightAfter(uint8_t* byte);
     // Drops the rest of a burst that is out of step.
     void drainBurst();
     // A byte, or an upload, that makes no sense here.
