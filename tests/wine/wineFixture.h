@@ -15,6 +15,7 @@
 #include "fixtures/hostRun.h"
 #include "fixtures/modemlines/modemLines.h"
 #include "fixtures/simulator.h"
+#include "fixtures/userEmulation.h"
 
 #include <gtest/gtest.h>
 
@@ -32,12 +33,6 @@ namespace winetest {
 
 inline const std::string kWin32Bin = KVQ_WIN32_BIN;
 inline const std::string kA1On = "X10/House Code: A/Unit Code: 1/Power On";
-
-inline bool underUserModeEmulation() {
-    std::ifstream state("/proc/sys/fs/binfmt_misc/kvq-i386");
-    std::string first;
-    return state && std::getline(state, first) && first == "enabled";
-}
 
 inline std::string prefix() {
     const char* given = std::getenv("WINEPREFIX");
