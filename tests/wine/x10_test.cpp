@@ -2,7 +2,6 @@
 // port its .ini names (and the bad settings of either plug-in), probe, and
 // every kind of outage.
 #include "fixtures/anotherDevice.h"
-#include "fixtures/busyMachine.h"
 #include "wine/wineFixture.h"
 
 #include <algorithm>
@@ -90,21 +89,13 @@ TEST_F(Wine, KvX10FaultsLeaveTheHostRunning) {
 }
 
 // The real DLL with another device on COM1: noise, NMEA text, impossible
-// uploads and macro reports (see anotherDevice.h).
-TEST_F(Wine, KvX10TakesNothingFromAnotherDeviceOnTheLine) {
+// uploads and macro reports; then all 512 commands on a busy machine (see
+// anotherDevice.h).
+TEST_F(Wine, KvX10TakesNothingFromAnotherDeviceAndSendsEachCommandOnceWhenBusy) {
     WineSimulator sim;
     ASSERT_TRUE(sim.ok());
     auto x10 = watch("KV-X10.dll", {"--commands"});
     expectAnotherDeviceOnTheLineChangesNothing(sim, *x10);
-    EXPECT_EQ(x10->finish(), 0);
-}
-
-// The real DLL on a busy PC: every function once while a spinning process
-// runs on each core (see busyMachine.h).
-TEST_F(Wine, KvX10SendsEachCommandOnceOnABusyMachine) {
-    WineSimulator sim;
-    ASSERT_TRUE(sim.ok());
-    auto x10 = watch("KV-X10.dll", {"--commands"});
     expectEveryCommandOnceOnABusyMachine(sim, *x10);
     EXPECT_EQ(x10->finish(), 0);
 }
